@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the configuration file says, read-only once loaded. Every field is text, as written or as the
+// loader's rules replaced it.
+struct SwitchSettings {
+    std::wstring KorvelCmdLine;
+    std::wstring SrcExchServer;
+    std::wstring DCName;
+    std::wstring DCAccount;
+    std::wstring DCPassword; // deciphered
+    std::wstring RecreateSwitchMsg;
+    std::wstring TargetServer;
+    std::wstring MBMatchKeyTag;
+    std::wstring PFMatchKeyTag;
+    std::wstring Version;
+    std::wstring IsMAPIEncryptionRequired;
+    std::wstring DomainName;
+    std::wstring DomainControllers;
+    std::wstring ExchangeServers;
+    std::wstring Office365;
+    std::wstring TargetProxyServer;
+};
+
+struct MailboxEntry {
+    std::wstring ProfileName; // set while the run owns a profile for this mailbox
+    std::wstring UserDNSrc;   // the "Mailboxes" line: the source account's legacyExchangeDN
+    std::wstring UserDNTrg;   // the target account's distinguished name
+};
+
+// Sorted by UserDNSrc without regard to case, one entry per resolved mailbox line.
+using MailboxList = std::vector<MailboxEntry>;
