@@ -1,16 +1,12 @@
 #include "app/RunDriver.h"
 
 #include "app/CommandLine.h"
+#include "app/EncryptMode.h"
 #include "env/OutlookCheck.h"
 
 #include <iostream>
 
 namespace {
-
-int RunEncryptMode(const CommandLineOptions&)
-{
-    return 0;
-}
 
 int RunNormalMode(const CommandLineOptions&)
 {
@@ -29,5 +25,5 @@ int RunBrisklet(int argc, const wchar_t* const argv[])
     if (!options.IsValid) {
         return 0;
     }
-    return options.IsEncryptMode ? RunEncryptMode(options) : RunNormalMode(options);
+    return options.IsEncryptMode ? RunEncryptMode(options.IniPath, options.Password) : RunNormalMode(options);
 }
