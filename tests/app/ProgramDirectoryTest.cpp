@@ -1,0 +1,44 @@
+#include "support/TestFiles.h"
+#include "support/ToolRunner.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace TestSupport;
+
+std::wstring ProbeOutput(const std::wstring& directory, const std::wstring& configName)
+{
+    CopyInto(BinDirectory() + L"\\program_directory_probe.exe", directory);
+    const ToolRun run = RunProgram(directory + L"\\program_directory_probe.exe", {configName});
+    return std::wstring(reinterpret_cast<const wchar_t*>(run.Output.data()), run.Output.size() / sizeof(wchar_t));
+}
+
+TEST(ProgramDirectory, IsTheExecutablesDirectoryEvenWithBlanks)
+{
+    TempDir tool(L"Program Files (x86)");
+    EXPECT_EQ(tool.Path() + L"\n" + tool.Path() + L"\\Switch.ini\n", ProbeOutput(tool.Path(), L"Switch.ini"));
+}
+
+TEST(ProgramDirectory, IsWholeForPathsLongerThanMaxPath)
+{
+    TempDir root(L"long");
+    std::wstring deep = root.Path();
+    while (deep.size() <= 2 * MAX_PATH) {
+        deep += L"\\a-rather-long-directory-name-for-a-cut-over-tool";
+    }
+    MakeDirectories(deep);
+    EXPECT_EQ(deep + L"\n" + deep + L"\\Switch.ini\n", ProbeOutput(deep, L"Switch.ini"));
+}
+
+TEST(ProgramDirectory, AbsoluteConfigurationNamesAreKeptAsTyped)
+{
+    TempDir tool(L"tool");
+    for (const std::wstring name : {L"C:\\configs\\Switch.ini", L"\\\\server\\share\\Switch.ini",
+                                    L"\\configs\\Switch.ini", L"D:/configs/Switch.ini"}) {
+        EXPECT_EQ(tool.Path() + L"\n" + name + L"\n", ProbeOutput(tool.Path(), name));
+    }
+    EXPECT_EQ(tool.Path() + L"\n" + tool.Path() + L"\\sub\\Switch.ini\n", ProbeOutput(tool.Path(), L"sub\\Switch.ini"));
+}
+
+} // namespace
