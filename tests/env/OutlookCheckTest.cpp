@@ -25,7 +25,7 @@ protected:
     {
         WriteBytes(steering / L"answer.txt", answer);
         RunOptions options;
-        options.Environment = {NativeDll(L"msi"), {L"BRISKLET_MSI_DOUBLE", steering.Path()}};
+        options.Environment = {{L"BRISKLET_MSI_DOUBLE", steering.Path()}};
         return RunProgram(tool / L"Brisklet.exe", arguments, options);
     }
 

@@ -62,11 +62,6 @@ std::wstring QuoteArgument(const std::wstring& argument)
     return quoted;
 }
 
-std::pair<std::wstring, std::wstring> NativeDll(const std::wstring& dllNames)
-{
-    return {L"WINEDLLOVERRIDES", L"mscoree,mshtml=;" + dllNames + L"=n"};
-}
-
 ToolRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& arguments, const RunOptions& options)
 {
     TempDir outputDir(L"stdout");

@@ -10,7 +10,9 @@ namespace TestSupport {
 
 struct RunOptions {
     std::wstring WorkingDirectory;                                 // empty: the test's own
-    std::vector<std::pair<std::wstring, std::wstring>> Environment; // added to, or replacing, the test's own
+    // Added to, or replacing, the test's own; how doubles find their steering. (Wine takes DLL overrides only
+    // from the environment it was started with: a double DLL is chosen by copying it beside the exe.)
+    std::vector<std::pair<std::wstring, std::wstring>> Environment;
 };
 
 struct ToolRun {
@@ -24,8 +26,5 @@ ToolRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& arg
 
 // Quotes one argument so that the C runtime of the child reads it back unchanged.
 std::wstring QuoteArgument(const std::wstring& argument);
-
-// "A=B" pairs for a double's steering, in WINEDLLOVERRIDES form for a native DLL beside the exe.
-std::pair<std::wstring, std::wstring> NativeDll(const std::wstring& dllNames);
 
 } // namespace TestSupport
