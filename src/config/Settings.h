@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/Nocase.h"
+
 #include <string>
 #include <vector>
 
@@ -32,3 +34,7 @@ struct MailboxEntry {
 
 // Sorted by UserDNSrc without regard to case, one entry per resolved mailbox line.
 using MailboxList = std::vector<MailboxEntry>;
+
+// One entry per source line of the map, in its order (by source line without regard to case); a map built
+// in file order has kept the first of lines that differ only in case. No entry has a profile yet.
+MailboxList MakeMailboxList(const NocaseKeyMap& targets);

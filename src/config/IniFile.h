@@ -1,0 +1,30 @@
+#pragma once
+
+#include "config/Nocase.h"
+
+#include <string>
+#include <vector>
+
+// One profile-string file, addressed by its full path. Every operation goes to the platform: nothing is
+// cached and no handle is kept open.
+class IniFile {
+public:
+    // Makes sure the file can be opened for reading, or for writing when readOnly is false; a missing file
+    // is created empty in both modes. Raises Errors::CWin32Error when it can be neither opened nor created.
+    IniFile(const std::wstring& path, bool readOnly);
+
+    // Adds one entry per "key=value" line; keys and values are trimmed, the first of two equal keys wins.
+    // The map is not cleared first. Raises "E_INI_BUFFER_TOO_SMALL" for a section over 65,536 characters.
+    void ReadSection(const std::wstring& section, NocaseKeyMap& out) const;
+    // Appends every non-empty line of the section, unchanged and in file order.
+    void ReadSectionLines(const std::wstring& section, std::vector<std::wstring>& out) const;
+    // Replaces or adds the key; the platform adds a missing section and leaves all other lines alone.
+    void WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) const;
+
+    const std::wstring& Path() const noexcept { return path; }
+
+private:
+    std::vector<std::wstring> ReadLines(const std::wstring& section) const;
+
+    const std::wstring path;
+};

@@ -1,0 +1,23 @@
+#include "config/PasswordStore.h"
+
+#include "config/IniFile.h"
+#include "config/ProgramPaths.h"
+#include "errors/Errors.h"
+#include "errors/Text.h"
+
+#include <iostream>
+
+bool StoreEncryptedPassword(const std::wstring& iniName, const std::wstring& storedForm)
+{
+    std::string shownPath;
+    try {
+        const std::wstring path = ResolveConfigurationPath(iniName);
+        shownPath = ToNarrow(path);
+        IniFile(path, false).WriteString(L"AD", L"DCPassword", storedForm);
+    } catch (const Errors::CError&) {
+        std::cout << "Error: Cannot write the ciphered password to the ini-file " << shownPath << "\n";
+        return false;
+    }
+    std::cout << "Info: Ciphered password written to the ini-file " << shownPath << "\n";
+    return true;
+}

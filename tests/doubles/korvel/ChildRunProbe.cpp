@@ -1,0 +1,24 @@
+// Runs the child the way a normal run of the tool does, from wherever this program is copied to:
+//   child_run_probe.exe KORVELCMDLINE [PROFILE...]
+// builds both command lines from the product's code, runs the main one and, if that started, the clean-up
+// one, and ends with the main run's result (128 when the command line was refused).
+#include "app/ChildProcess.h"
+
+int wmain(int argc, wchar_t* argv[])
+{
+    SwitchSettings settings;
+    settings.KorvelCmdLine = argc > 1 ? argv[1] : L"";
+    MailboxList mailboxes;
+    for (int i = 2; i < argc; ++i) {
+        mailboxes.push_back({argv[i], L"", L""});
+    }
+    const std::wstring commandLine = BuildChildCommandLine(settings, BuildProfileList(mailboxes));
+    if (commandLine.empty()) {
+        return 128;
+    }
+    const int result = RunChildProcess(commandLine);
+    if (result != -1) {
+        RunChildProcess(BuildCleanupCommandLine(settings));
+    }
+    return result;
+}
