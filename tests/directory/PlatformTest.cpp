@@ -1,0 +1,3 @@
+#include "DirectoryTesting.h"
+
+#include <gtest/gtest.h>
