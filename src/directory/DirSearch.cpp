@@ -143,6 +143,8 @@ bool CDirSearch::Next()
     }
 }
 
+// A row that cannot be fetched (past a server's size limit, over a lost connection) keeps its result as the
+// cause, so that the error tells why.
 bool CDirSearch::FirstRow()
 {
     const HRESULT hr = search->GetFirstRow(handle);
@@ -150,7 +152,7 @@ bool CDirSearch::FirstRow()
         return false;
     }
     if (hr != S_OK) {
-        Errors::ThrowNick(L"ERR_COMMON_DIRSEARCH_GET_FIRST_ROW");
+        Errors::ThrowNickNested(L"ERR_COMMON_DIRSEARCH_GET_FIRST_ROW", Errors::CAdsiError(hr));
     }
     hasFirstRow = true;
     return true;
@@ -164,7 +166,7 @@ bool CDirSearch::NextRow() const
             return true;
         }
         if (hr != S_ADS_NOMORE_ROWS) {
-            Errors::ThrowNick(L"ERR_COMMON_DIRSEARCH_GET_NEXT_ROW");
+            Errors::ThrowNickNested(L"ERR_COMMON_DIRSEARCH_GET_NEXT_ROW", Errors::CAdsiError(hr));
         }
         if (!ServerHasMoreRows()) {
             return false;

@@ -2,6 +2,7 @@
 
 #include "config/Settings.h"
 #include "directory/DirectoryObjects.h"
+#include "errors/Errors.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 
 namespace DirectoryTesting {
 
@@ -53,6 +55,28 @@ private:
     std::ostringstream captured;
     std::streambuf* saved;
 };
+
+// What a call raised, if anything.
+struct RaisedError {
+    std::string Kind; // "nick", "adsi", another kind's class name, or empty when nothing was raised
+    HRESULT Code = S_OK;
+    std::wstring Message;
+};
+
+template <class TCall>
+RaisedError Raised(TCall call)
+{
+    try {
+        call();
+    } catch (const Errors::CNickError& error) {
+        return {"nick", error.GetCode(), error.GetMessage()};
+    } catch (const Errors::CAdsiError& error) {
+        return {"adsi", error.GetCode(), error.GetMessage()};
+    } catch (const Errors::CError& error) {
+        return {typeid(error).name(), error.GetCode(), error.GetMessage()};
+    }
+    return {};
+}
 
 // Whether the activeds.dll of this process is the double.
 bool IsDoubleLoaded();
