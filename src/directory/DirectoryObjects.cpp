@@ -1,6 +1,6 @@
 #include "directory/DirectoryObjects.h"
 
-#include "config/Nocase.h"
+#include "directory/NocasePrefix.h"
 
 namespace Adsi {
 
@@ -8,11 +8,6 @@ namespace {
 
 const wchar_t globalCatalogPrefix[] = L"GC://";
 const wchar_t ldapPrefix[] = L"LDAP://";
-
-bool StartsWithNocase(const std::wstring& text, const std::wstring& prefix)
-{
-    return text.size() >= prefix.size() && Util::ToNocase(text.substr(0, prefix.size())) == Util::ToNocase(prefix);
-}
 
 // Every bind authenticates as the configured account with the domain's own (Kerberos or NTLM) protocol.
 template <class TInterface>
@@ -74,7 +69,7 @@ std::wstring CAdsObject::GetString(const std::wstring& name) const
 
 std::wstring NormalizeAdsPath(const std::wstring& path)
 {
-    if (StartsWithNocase(path, globalCatalogPrefix) || StartsWithNocase(path, ldapPrefix)) {
+    if (HasPrefixNocase(path, globalCatalogPrefix) || HasPrefixNocase(path, ldapPrefix)) {
         return path;
     }
     return ldapPrefix + path;

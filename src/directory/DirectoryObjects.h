@@ -13,7 +13,7 @@ namespace Adsi {
 // A bound object read through IADs, such as a server's root object.
 class CAdsObject {
 public:
-    explicit CAdsObject(TAdsiPtr<IADs> object) noexcept : object(std::move(object)) {}
+    explicit CAdsObject(TAdsiPtr<IADs> root) noexcept : object(std::move(root)) {}
 
     // The value of a single-valued string attribute; an attribute the object lacks raises
     // E_ADS_PROPERTY_NOT_FOUND, a value that is not text E_ADS_CANT_CONVERT_DATATYPE.
@@ -27,7 +27,7 @@ private:
 class CDirObject {
 public:
     CDirObject() noexcept = default;
-    explicit CDirObject(TAdsiPtr<IDirectoryObject> object) noexcept : object(std::move(object)) {}
+    explicit CDirObject(TAdsiPtr<IDirectoryObject> base) noexcept : object(std::move(base)) {}
 
     const TAdsiPtr<IDirectoryObject>& Get() const noexcept { return object; }
 

@@ -1,13 +1,14 @@
 #include "directory/TargetAccounts.h"
 
 #include "directory/DirSearch.h"
+#include "directory/NocasePrefix.h"
 #include "errors/Text.h"
 
 #include <iostream>
 
 namespace {
 
-const wchar_t x500Prefix[] = L"X500:";
+const std::wstring x500Prefix = L"X500:";
 
 bool IsGlobalCatalog(const Adsi::CAdsObject& root, const SwitchSettings& settings)
 {
@@ -53,12 +54,6 @@ std::vector<std::wstring> ProxyAddresses(const Adsi::CDirSearch& search)
     }
 }
 
-bool IsX500Address(const std::wstring& address)
-{
-    const size_t length = sizeof x500Prefix / sizeof x500Prefix[0] - 1;
-    return address.size() >= length && Util::ToNocase(address.substr(0, length)) == Util::ToNocase(x500Prefix);
-}
-
 } // namespace
 
 NocaseKeyMap ResolveTargetAccounts(const SwitchSettings& settings, const std::vector<std::wstring>& lines)
@@ -96,8 +91,8 @@ std::wstring FindTargetDn(const Adsi::CDirObject& connection, const std::wstring
     // Only the first matching account counts; of its X500 addresses the last one wins.
     std::wstring target;
     for (const std::wstring& address : ProxyAddresses(search)) {
-        if (IsX500Address(address)) {
-            target = address.substr(sizeof x500Prefix / sizeof x500Prefix[0] - 1);
+        if (Adsi::HasPrefixNocase(address, x500Prefix)) {
+            target = address.substr(x500Prefix.size());
         }
     }
     return target;
