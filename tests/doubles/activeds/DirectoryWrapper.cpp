@@ -1,0 +1,250 @@
+#include "DirectoryWrapper.h"
+
+#include "Steering.h"
+
+#include <set>
+#include <string>
+
+namespace AdsiDouble {
+
+namespace {
+
+template <class TInterface>
+void ReleaseInner(TInterface*& pointer)
+{
+    if (pointer != nullptr) {
+        pointer->Release();
+        pointer = nullptr;
+    }
+}
+
+class CDirectoryWrapper final : public IADs, public IDirectoryObject, public IDirectorySearch {
+public:
+    CDirectoryWrapper(IDispatch* inner, bool isGlobalCatalog) : globalCatalog(isGlobalCatalog)
+    {
+        inner->QueryInterface(IID_IADs, reinterpret_cast<void**>(&ads));
+        inner->QueryInterface(IID_IDirectoryObject, reinterpret_cast<void**>(&directoryObject));
+        inner->QueryInterface(IID_IDirectorySearch, reinterpret_cast<void**>(&directorySearch));
+        inner->Release();
+        CountReference(1);
+    }
+
+    // IUnknown
+    HRESULT WINAPI QueryInterface(REFIID riid, void** object) override
+    {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IADs)) {
+            *object = static_cast<IADs*>(this);
+        } else if (IsEqualIID(riid, IID_IDirectoryObject) && directoryObject != nullptr) {
+            const HRESULT answer = globalCatalog ? DirectoryObjectAnswer() : S_OK;
+            if (answer != S_OK) {
+                return answer;
+            }
+            *object = static_cast<IDirectoryObject*>(this);
+        } else if (IsEqualIID(riid, IID_IDirectorySearch) && directorySearch != nullptr) {
+            *object = static_cast<IDirectorySearch*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG WINAPI AddRef() override
+    {
+        CountReference(1);
+        return static_cast<ULONG>(InterlockedIncrement(&references));
+    }
+    ULONG WINAPI Release() override
+    {
+        CountReference(-1);
+        const LONG left = InterlockedDecrement(&references);
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+    // IDispatch
+    HRESULT WINAPI GetTypeInfoCount(UINT* count) override { return ads->GetTypeInfoCount(count); }
+    HRESULT WINAPI GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
+    {
+        return ads->GetTypeInfo(index, lcid, info);
+    }
+    HRESULT WINAPI GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override
+    {
+        return ads->GetIDsOfNames(riid, names, count, lcid, ids);
+    }
+    HRESULT WINAPI Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                          EXCEPINFO* exception, UINT* argumentError) override
+    {
+        return ads->Invoke(id, riid, lcid, flags, params, result, exception, argumentError);
+    }
+
+    // IADs
+    HRESULT WINAPI get_Name(BSTR* value) override { return ads->get_Name(value); }
+    HRESULT WINAPI get_Class(BSTR* value) override { return ads->get_Class(value); }
+    HRESULT WINAPI get_GUID(BSTR* value) override { return ads->get_GUID(value); }
+    HRESULT WINAPI get_ADsPath(BSTR* value) override { return ads->get_ADsPath(value); }
+    HRESULT WINAPI get_Parent(BSTR* value) override { return ads->get_Parent(value); }
+    HRESULT WINAPI get_Schema(BSTR* value) override { return ads->get_Schema(value); }
+    HRESULT WINAPI GetInfo() override { return ads->GetInfo(); }
+    HRESULT WINAPI SetInfo() override { return ads->SetInfo(); }
+    HRESULT WINAPI Get(BSTR name, VARIANT* value) override { return ads->Get(name, value); }
+    HRESULT WINAPI Put(BSTR name, VARIANT value) override { return ads->Put(name, value); }
+    HRESULT WINAPI GetEx(BSTR name, VARIANT* value) override { return ads->GetEx(name, value); }
+    HRESULT WINAPI PutEx(__LONG32 control, BSTR name, VARIANT value) override
+    {
+        return ads->PutEx(control, name, value);
+    }
+    HRESULT WINAPI GetInfoEx(VARIANT names, __LONG32 reserved) override { return ads->GetInfoEx(names, reserved); }
+
+    // IDirectoryObject
+    HRESULT WINAPI GetObjectInformation(PADS_OBJECT_INFO* information) override
+    {
+        return directoryObject->GetObjectInformation(information);
+    }
+    HRESULT WINAPI GetObjectAttributes(LPWSTR* names, DWORD count, PADS_ATTR_INFO* attributes,
+                                       DWORD* returned) override
+    {
+        return directoryObject->GetObjectAttributes(names, count, attributes, returned);
+    }
+    HRESULT WINAPI SetObjectAttributes(PADS_ATTR_INFO attributes, DWORD count, DWORD* modified) override
+    {
+        return directoryObject->SetObjectAttributes(attributes, count, modified);
+    }
+    HRESULT WINAPI CreateDSObject(LPWSTR name, PADS_ATTR_INFO attributes, DWORD count, IDispatch** object) override
+    {
+        return directoryObject->CreateDSObject(name, attributes, count, object);
+    }
+    HRESULT WINAPI DeleteDSObject(LPWSTR name) override { return directoryObject->DeleteDSObject(name); }
+
+    // IDirectorySearch
+    HRESULT WINAPI SetSearchPreference(PADS_SEARCHPREF_INFO preferences, DWORD count) override
+    {
+        std::wstring line = L"SetSearchPreference";
+        for (DWORD i = 0; i < count; ++i) {
+            line += L" " + PreferenceName(preferences[i].dwSearchPref) + L"=" +
+                    std::to_wstring(preferences[i].vValue.Integer);
+        }
+        Record(line);
+        const HRESULT steered = SteeredResult(Call::SetSearchPreference);
+        return steered != S_OK ? steered : directorySearch->SetSearchPreference(preferences, count);
+    }
+    HRESULT WINAPI ExecuteSearch(LPWSTR filter, LPWSTR* names, DWORD count, PADS_SEARCH_HANDLE handle) override
+    {
+        std::wstring line = L"ExecuteSearch filter=" + std::wstring(filter) + L" attributes=";
+        for (DWORD i = 0; names != nullptr && count != 0xFFFFFFFF && i < count; ++i) {
+            line += (i == 0 ? L"" : L";") + std::wstring(names[i]);
+        }
+        Record(line);
+        const HRESULT steered = SteeredResult(Call::ExecuteSearch);
+        if (steered != S_OK) {
+            return steered;
+        }
+        const HRESULT hr = directorySearch->ExecuteSearch(filter, names, count, handle);
+        if (hr == S_OK) {
+            openSearches.insert(*handle);
+            CountSearch(1);
+        }
+        return hr;
+    }
+    HRESULT WINAPI AbandonSearch(ADS_SEARCH_HANDLE handle) override { return directorySearch->AbandonSearch(handle); }
+    HRESULT WINAPI GetFirstRow(ADS_SEARCH_HANDLE handle) override
+    {
+        const HRESULT steered = SteeredResult(Call::GetFirstRow);
+        return steered != S_OK ? steered : directorySearch->GetFirstRow(handle);
+    }
+    HRESULT WINAPI GetNextRow(ADS_SEARCH_HANDLE handle) override
+    {
+        const HRESULT steered = SteeredResult(Call::GetNextRow);
+        if (steered != S_OK) {
+            return steered;
+        }
+        if (IsPageBreak()) {
+            SetPendingError(ERROR_MORE_DATA);
+            return S_ADS_NOMORE_ROWS;
+        }
+        return directorySearch->GetNextRow(handle);
+    }
+    HRESULT WINAPI GetPreviousRow(ADS_SEARCH_HANDLE handle) override
+    {
+        return directorySearch->GetPreviousRow(handle);
+    }
+    HRESULT WINAPI GetNextColumnName(ADS_SEARCH_HANDLE handle, LPWSTR* name) override
+    {
+        return directorySearch->GetNextColumnName(handle, name);
+    }
+    HRESULT WINAPI GetColumn(ADS_SEARCH_HANDLE handle, LPWSTR name, PADS_SEARCH_COLUMN column) override
+    {
+        const HRESULT steered = SteeredResult(Call::GetColumn);
+        if (steered != S_OK) {
+            return steered;
+        }
+        const HRESULT hr = directorySearch->GetColumn(handle, name, column);
+        if (hr == S_OK) {
+            CountColumn(1);
+            const int type = SteeredValueType();
+            for (DWORD i = 0; type >= 0 && i < column->dwNumValues; ++i) {
+                column->pADsValues[i].dwType = static_cast<ADSTYPE>(type);
+            }
+        }
+        return hr;
+    }
+    HRESULT WINAPI FreeColumn(PADS_SEARCH_COLUMN column) override
+    {
+        const HRESULT hr = directorySearch->FreeColumn(column);
+        if (hr == S_OK) {
+            CountColumn(-1);
+        }
+        return hr;
+    }
+    HRESULT WINAPI CloseSearchHandle(ADS_SEARCH_HANDLE handle) override
+    {
+        if (openSearches.erase(handle) != 0) {
+            CountSearch(-1);
+        }
+        return directorySearch->CloseSearchHandle(handle);
+    }
+
+private:
+    ~CDirectoryWrapper()
+    {
+        ReleaseInner(ads);
+        ReleaseInner(directoryObject);
+        ReleaseInner(directorySearch);
+    }
+
+    static std::wstring PreferenceName(DWORD preference)
+    {
+        switch (preference) {
+        case ADS_SEARCHPREF_SEARCH_SCOPE:
+            return L"scope";
+        case ADS_SEARCHPREF_PAGESIZE:
+            return L"pagesize";
+        default:
+            return std::to_wstring(preference);
+        }
+    }
+
+    LONG references = 1;
+    const bool globalCatalog;
+    IADs* ads = nullptr;
+    IDirectoryObject* directoryObject = nullptr;
+    IDirectorySearch* directorySearch = nullptr;
+    std::set<ADS_SEARCH_HANDLE> openSearches;
+};
+
+} // namespace
+
+HRESULT WrapDirectoryObject(IDispatch* inner, bool isGlobalCatalog, REFIID interfaceId, void** object)
+{
+    CDirectoryWrapper* const wrapper = new CDirectoryWrapper(inner, isGlobalCatalog);
+    const HRESULT hr = static_cast<IADs*>(wrapper)->QueryInterface(interfaceId, object);
+    static_cast<IADs*>(wrapper)->Release();
+    return hr;
+}
+
+} // namespace AdsiDouble

@@ -1,0 +1,200 @@
+#include "Steering.h"
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <map>
+#include <sstream>
+#include <utility>
+
+namespace AdsiDouble {
+
+namespace {
+
+struct Steering {
+    bool loaded = false;
+    std::map<std::pair<Call, unsigned long>, HRESULT> failures;
+    unsigned long pageBreak = 0;
+    std::map<unsigned long, int> valueTypes;
+    HRESULT directoryObjectAnswer = S_OK;
+    unsigned long uses[static_cast<int>(Call::Count)] = {};
+};
+
+Steering steering;
+LONG references = 0;
+LONG searches = 0;
+LONG columns = 0;
+DWORD pendingError = 0;
+
+std::wstring SteeringDirectory()
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"BRISKLET_ADSI_DOUBLE", buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(buffer, length);
+}
+
+bool ParseCall(const std::wstring& name, Call* call)
+{
+    static const wchar_t* const names[] = {L"ADsOpenObject", L"SetSearchPreference", L"ExecuteSearch",
+                                           L"GetFirstRow",   L"GetNextRow",          L"GetColumn"};
+    for (int i = 0; i < static_cast<int>(Call::Count); ++i) {
+        if (name == names[i]) {
+            *call = static_cast<Call>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+unsigned long Number(const std::wstring& text)
+{
+    return std::wcstoul(text.c_str(), nullptr, 0);
+}
+
+void Load()
+{
+    steering = Steering();
+    steering.loaded = true;
+    const std::wstring directory = SteeringDirectory();
+    if (directory.empty()) {
+        return;
+    }
+    FILE* file = _wfopen((directory + L"\\steering.txt").c_str(), L"r");
+    if (file == nullptr) {
+        return;
+    }
+    char line[512];
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+        std::wistringstream words(std::wstring(line, line + std::strlen(line)));
+        std::wstring directive, first, second, third;
+        words >> directive >> first >> second >> third;
+        Call call;
+        if (directive == L"fail" && ParseCall(first, &call)) {
+            steering.failures[{call, Number(second)}] = static_cast<HRESULT>(Number(third));
+        } else if (directive == L"refuse-directory-object") {
+            steering.directoryObjectAnswer = static_cast<HRESULT>(Number(first));
+        } else if (directive == L"more-data") {
+            steering.pageBreak = Number(first);
+        } else if (directive == L"value-type") {
+            steering.valueTypes[Number(first)] = static_cast<int>(Number(second));
+        }
+    }
+    std::fclose(file);
+}
+
+Steering& Current()
+{
+    if (!steering.loaded) {
+        Load();
+    }
+    return steering;
+}
+
+void WriteUtf8(const std::wstring& path, const std::wstring& text, const wchar_t* mode)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
+    if (FILE* file = _wfopen(path.c_str(), mode)) {
+        std::fwrite(utf8.data(), 1, utf8.size(), file);
+        std::fclose(file);
+    }
+}
+
+} // namespace
+
+HRESULT SteeredResult(Call call)
+{
+    Steering& current = Current();
+    const unsigned long use = ++current.uses[static_cast<int>(call)];
+    const auto failure = current.failures.find({call, use});
+    return failure == current.failures.end() ? S_OK : failure->second;
+}
+
+bool IsPageBreak()
+{
+    Steering& current = Current();
+    return current.pageBreak != 0 && current.uses[static_cast<int>(Call::GetNextRow)] == current.pageBreak;
+}
+
+int SteeredValueType()
+{
+    Steering& current = Current();
+    const auto type = current.valueTypes.find(current.uses[static_cast<int>(Call::GetColumn)]);
+    return type == current.valueTypes.end() ? -1 : type->second;
+}
+
+HRESULT DirectoryObjectAnswer()
+{
+    return Current().directoryObjectAnswer;
+}
+
+void Restart()
+{
+    Load();
+}
+
+void Record(const std::wstring& line)
+{
+    const std::wstring directory = SteeringDirectory();
+    if (!directory.empty()) {
+        WriteUtf8(directory + L"\\calls.txt", line + L"\n", L"ab");
+    }
+}
+
+void CountReference(LONG delta)
+{
+    InterlockedExchangeAdd(&references, delta);
+}
+
+void CountSearch(LONG delta)
+{
+    InterlockedExchangeAdd(&searches, delta);
+}
+
+void CountColumn(LONG delta)
+{
+    InterlockedExchangeAdd(&columns, delta);
+}
+
+void Outstanding(LONG* heldReferences, LONG* openSearches, LONG* heldColumns)
+{
+    *heldReferences = references;
+    *openSearches = searches;
+    *heldColumns = columns;
+}
+
+void WriteOutstanding()
+{
+    const std::wstring directory = SteeringDirectory();
+    if (!directory.empty()) {
+        WriteUtf8(directory + L"\\outstanding.txt",
+                  L"references=" + std::to_wstring(references) + L" searches=" + std::to_wstring(searches) +
+                      L" columns=" + std::to_wstring(columns) + L"\n",
+                  L"wb");
+    }
+}
+
+void SetPendingError(DWORD error)
+{
+    pendingError = error;
+}
+
+bool TakePendingError(DWORD* error)
+{
+    if (pendingError == 0) {
+        return false;
+    }
+    *error = std::exchange(pendingError, 0);
+    return true;
+}
+
+std::wstring Hex(HRESULT value)
+{
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lx", static_cast<unsigned long>(value));
+    return text;
+}
+
+} // namespace AdsiDouble

@@ -1,0 +1,50 @@
+#pragma once
+
+// What the activeds double was told to do and what it saw. Steered through the directory named by the
+// environment variable BRISKLET_ADSI_DOUBLE:
+//   steering.txt     read at the first call (and again on BriskletAdsiRestart), one directive a line:
+//                      fail <call> <n> <result>   the n-th use of <call> answers <result> instead:
+//                                                 ADsOpenObject, SetSearchPreference, ExecuteSearch,
+//                                                 GetFirstRow, GetNextRow, GetColumn
+//                      refuse-directory-object <result>
+//                                                 a global catalogue's search object refuses IDirectoryObject
+//                      more-data <n>              the n-th GetNextRow answers S_ADS_NOMORE_ROWS while
+//                                                 ADsGetLastError reports ERROR_MORE_DATA; the rows then go on
+//                      value-type <n> <type>      the values of the n-th GetColumn are of ADSTYPE <type>
+//                    <n> counts from 1 over the whole process; results and types in C notation (0x8007052e).
+//   calls.txt        appended: one line per ADsOpenObject, SetSearchPreference and ExecuteSearch
+//   outstanding.txt  written when the process ends: references, search handles and columns not given back
+#include <windows.h>
+
+#include <string>
+
+namespace AdsiDouble {
+
+enum class Call { ADsOpenObject, SetSearchPreference, ExecuteSearch, GetFirstRow, GetNextRow, GetColumn, Count };
+
+// Counts one use of a call; S_OK, or the result the steering file gives this use.
+HRESULT SteeredResult(Call call);
+// The n-th use of GetNextRow that is to look like the end of a page.
+bool IsPageBreak();
+// The value type the current GetColumn is to report, or -1.
+int SteeredValueType();
+// What a global catalogue's search object answers when asked for IDirectoryObject.
+HRESULT DirectoryObjectAnswer();
+
+void Restart();
+void Record(const std::wstring& line);
+
+// Accounting of what callers hold.
+void CountReference(LONG delta);
+void CountSearch(LONG delta);
+void CountColumn(LONG delta);
+void Outstanding(LONG* references, LONG* searches, LONG* columns);
+void WriteOutstanding();
+
+// ADsGetLastError's report: set by a steered page break, taken by the next ADsGetLastError.
+void SetPendingError(DWORD error);
+bool TakePendingError(DWORD* error);
+
+std::wstring Hex(HRESULT value);
+
+} // namespace AdsiDouble
