@@ -174,6 +174,12 @@ std::vector<Mailbox> CStateDirectory::LoadMailboxes() const
             mailbox.NextId = std::max(mailbox.NextId, message.Id + 1);
         }
         mailbox.NextId = std::max<ULONG>(mailbox.NextId, 1);
+        // A message seeded without an id gets the next free one.
+        for (Message& message : mailbox.Messages) {
+            if (message.Id == 0) {
+                message.Id = mailbox.NextId++;
+            }
+        }
     }
     return mailboxes;
 }
