@@ -1,0 +1,27 @@
+#pragma once
+
+#include "mapi/MapiBuffer.h"
+#include "mapi/MapiPtr.h"
+
+#include <mapix.h>
+
+#include <string>
+
+namespace Mapi {
+
+// The receive folder of the default message class, which is the Inbox.
+TMapiPtr<IMAPIFolder> OpenReceiveFolder(const TMapiPtr<IMsgStore>& store, ULONG openFlags);
+
+// Adds to `found` the entry identifier of every message of the folder's contents table (MAPI_ASSOCIATED in
+// the flags: its hidden messages) whose subject equals `subject` without regard to case. A table that cannot
+// be read counts as one without such messages.
+void FindMessagesBySubject(const TMapiPtr<IMAPIFolder>& folder, const std::wstring& subject, ULONG tableFlags,
+                           CMapiEntryList& found);
+
+// A new message, saved once as it is, kept open for writing.
+TMapiPtr<IMessage> CreateMessage(const TMapiPtr<IMAPIFolder>& folder, ULONG flags);
+
+// Deletes the listed messages in one call; anything short of complete success raises, warnings included.
+void DeleteMessages(const TMapiPtr<IMAPIFolder>& folder, CMapiEntryList& messages);
+
+} // namespace Mapi

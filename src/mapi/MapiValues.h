@@ -1,0 +1,21 @@
+#pragma once
+
+#include <mapix.h>
+
+#include <string>
+
+namespace Mapi {
+
+// Fills `value` with a string property whose text is allocated on `parent`, so one MAPIFreeBuffer of the
+// parent block frees both.
+void SetPropValueA(SPropValue& value, void* parent, ULONG tag, const std::string& text);
+void SetPropValueW(SPropValue& value, void* parent, ULONG tag, const std::wstring& text);
+
+// Sets one wide string property on a MAPI object.
+void SetStringProp(IMAPIProp* object, ULONG tag, const std::wstring& text);
+
+// Whether the row holds exactly the requested columns, in order. A missing property shows as a PT_ERROR
+// column and fails the check. Quiet mode answers false instead of raising.
+bool CheckRow(const SRow& row, const SPropTagArray& columns, bool quiet);
+
+} // namespace Mapi

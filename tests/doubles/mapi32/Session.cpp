@@ -1,0 +1,199 @@
+// MAPILogonEx and IMAPISession. A profile's Exchange service resolves through its two unresolved settings to
+// a mailbox of the world; the session then lists and opens that mailbox's stores.
+
+#include "World.h"
+
+#include <algorithm>
+
+namespace MapiDouble {
+
+namespace {
+
+class CSession final : public TObject<IMAPISession> {
+public:
+    CSession(const std::string& profile, const std::wstring& dn)
+        : TObject("IMAPISession", dn, {&IID_IMAPISession}), profileName(profile)
+    {
+    }
+
+    STDMETHODIMP GetMsgStoresTable(ULONG flags, LPMAPITABLE* table) override;
+    STDMETHODIMP OpenMsgStore(ULONG_PTR uiParam, ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags,
+                              LPMDB* store) override;
+    STDMETHODIMP OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) override { return Unsupported("OpenAddressBook"); }
+    STDMETHODIMP OpenProfileSection(LPMAPIUID, LPCIID, ULONG, LPPROFSECT*) override
+    {
+        return Unsupported("OpenProfileSection");
+    }
+    STDMETHODIMP GetStatusTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetStatusTable"); }
+    STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*) override
+    {
+        return Unsupported("OpenEntry");
+    }
+    STDMETHODIMP CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*) override
+    {
+        return Unsupported("CompareEntryIDs");
+    }
+    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return Unsupported("Advise"); }
+    STDMETHODIMP Unadvise(ULONG) override { return Unsupported("Unadvise"); }
+    STDMETHODIMP MessageOptions(ULONG_PTR, ULONG, LPTSTR, LPMESSAGE) override { return Unsupported("MessageOptions"); }
+    STDMETHODIMP QueryDefaultMessageOpt(LPTSTR, ULONG, ULONG*, LPSPropValue*) override
+    {
+        return Unsupported("QueryDefaultMessageOpt");
+    }
+    STDMETHODIMP EnumAdrTypes(ULONG, ULONG*, LPTSTR**) override { return Unsupported("EnumAdrTypes"); }
+    STDMETHODIMP QueryIdentity(ULONG*, LPENTRYID*) override { return Unsupported("QueryIdentity"); }
+    STDMETHODIMP Logoff(ULONG_PTR uiParam, ULONG flags, ULONG reserved) override;
+    STDMETHODIMP SetDefaultStore(ULONG, ULONG, LPENTRYID) override { return Unsupported("SetDefaultStore"); }
+    STDMETHODIMP AdminServices(ULONG flags, LPSERVICEADMIN* serviceAdmin) override;
+    STDMETHODIMP ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG, ULONG, ULONG,
+                          LPSTR) override
+    {
+        return Unsupported("ShowForm");
+    }
+    STDMETHODIMP PrepareForm(LPCIID, LPMESSAGE, ULONG*) override { return Unsupported("PrepareForm"); }
+
+private:
+    std::string profileName;
+    bool loggedOff = false;
+};
+
+constexpr wchar_t EndedText[] = L"The session has been logged off.";
+
+STDMETHODIMP CSession::GetMsgStoresTable(ULONG flags, LPMAPITABLE* table)
+{
+    CCall call(this, "GetMsgStoresTable", "flags=" + Hex(flags));
+    if (table == nullptr) {
+        return call.End(MAPI_E_INVALID_PARAMETER);
+    }
+    *table = nullptr;
+    if (call.Refused()) {
+        return call.End();
+    }
+    if (loggedOff) {
+        return call.End(MAPI_E_END_OF_SESSION, EndedText);
+    }
+    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
+    std::vector<Properties> rows;
+    if (const Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn())) {
+        for (const std::wstring& kind : mailbox->Stores) {
+            rows.push_back(StoreProperties(*mailbox, kind, true));
+        }
+    }
+    const ULONG nameColumn = (flags & MAPI_UNICODE) != 0 ? PR_DISPLAY_NAME_W : PR_DISPLAY_NAME_A;
+    *table = NewTable(MailboxDn(), rows, {PR_ENTRYID, nameColumn, PR_DEFAULT_STORE, PR_MDB_PROVIDER});
+    return call.End();
+}
+
+STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, LPMDB* store)
+{
+    EntryRef ref;
+    const bool known = ParseEntryId(size, entryId, ref) && (ref.Type == 'W' || ref.Type == 'S');
+    CCall call(this, "OpenMsgStore", "store=" + (known ? ToAnsi(ref.Part) : std::string("(unknown)")) +
+                                         " flags=" + Hex(flags));
+    if (store == nullptr) {
+        return call.End(MAPI_E_INVALID_PARAMETER);
+    }
+    *store = nullptr;
+    if (call.Refused()) {
+        return call.End();
+    }
+    if (loggedOff) {
+        return call.End(MAPI_E_END_OF_SESSION, EndedText);
+    }
+    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
+    const Mailbox* mailbox = known && SameTextNoCase(ref.Dn, MailboxDn()) ? FindMailbox(mailboxes, ref.Dn) : nullptr;
+    if (mailbox == nullptr ||
+        std::find(mailbox->Stores.begin(), mailbox->Stores.end(), ref.Part) == mailbox->Stores.end()) {
+        return call.End(MAPI_E_INVALID_ENTRYID, L"The entry identifier names no store of this session.");
+    }
+    if (iid != nullptr && !IsEqualIID(*iid, IID_IMsgStore) && !IsEqualIID(*iid, IID_IMAPIProp)) {
+        return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
+    }
+    if (ref.Part == L"unavailable") {
+        return call.End(MAPI_E_FAILONEPROVIDER, L"The server holding this mailbox cannot be reached.");
+    }
+    *store = NewStore(mailbox->Dn, ref.Part, (flags & (MDB_WRITE | MAPI_BEST_ACCESS)) != 0);
+    return call.End();
+}
+
+STDMETHODIMP CSession::Logoff(ULONG_PTR, ULONG flags, ULONG reserved)
+{
+    CCall call(this, "Logoff", "flags=" + Hex(flags) + " reserved=" + Hex(reserved));
+    if (call.Refused()) {
+        return call.End();
+    }
+    loggedOff = true;
+    return call.End();
+}
+
+STDMETHODIMP CSession::AdminServices(ULONG flags, LPSERVICEADMIN* serviceAdmin)
+{
+    CCall call(this, "AdminServices", "flags=" + Hex(flags));
+    if (serviceAdmin == nullptr) {
+        return call.End(MAPI_E_INVALID_PARAMETER);
+    }
+    *serviceAdmin = nullptr;
+    if (call.Refused()) {
+        return call.End();
+    }
+    *serviceAdmin = NewServiceAdmin(profileName);
+    return call.End();
+}
+
+// The mailbox the Exchange settings name, or the reason a logon with them fails.
+HRESULT ResolveMailbox(const Service& service, std::wstring& dn)
+{
+    const Property* server = FindProperty(service.Props, PrProfileUnresolvedServer);
+    const Property* name = FindProperty(service.Props, PrProfileUnresolvedName);
+    if (server == nullptr || name == nullptr) {
+        return MAPI_E_UNCONFIGURED;
+    }
+    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
+    bool serverKnown = false;
+    for (const Mailbox& mailbox : mailboxes) {
+        if (SameTextNoCase(mailbox.Server, FromAnsi(server->Bytes))) {
+            serverKnown = true;
+            if (SameTextNoCase(mailbox.Dn, FromAnsi(name->Bytes))) {
+                dn = mailbox.Dn;
+                return S_OK;
+            }
+        }
+    }
+    return serverKnown ? MAPI_E_LOGON_FAILED : MAPI_E_NETWORK_ERROR;
+}
+
+} // namespace
+
+HRESULT LogonToProfile(ULONG_PTR, LPTSTR name, LPTSTR password, ULONG flags, LPMAPISESSION* session)
+{
+    bool present = false;
+    const std::string profileName = AnsiArgument(name, flags, &present);
+    CCall call(nullptr, "MAPILogonEx",
+               "profile=" + QuoteAnsi(name, flags) + " password=" + QuoteAnsi(password, flags) + " flags=" + Hex(flags),
+               ProfileMailbox(profileName));
+    if (session == nullptr) {
+        return call.End(MAPI_E_INVALID_PARAMETER);
+    }
+    *session = nullptr;
+    if (call.Refused()) {
+        return call.End();
+    }
+    if (Initializations() == 0) {
+        return call.End(MAPI_E_NOT_INITIALIZED);
+    }
+    std::vector<Profile> profiles = CStateDirectory::FromEnvironment().LoadProfiles();
+    const Profile* profile = present ? FindProfile(profiles, profileName) : nullptr;
+    if (profile == nullptr) {
+        return call.End(MAPI_E_LOGON_FAILED);
+    }
+    std::wstring dn;
+    const Service* service = ExchangeService(*profile);
+    const HRESULT resolved = service == nullptr ? S_OK : ResolveMailbox(*service, dn);
+    if (FAILED(resolved)) {
+        return call.End(resolved);
+    }
+    *session = new CSession(profile->Name, dn);
+    return call.End();
+}
+
+} // namespace MapiDouble

@@ -1,0 +1,122 @@
+#pragma once
+
+// The MAPI double's world and steering, as kept in its state directory (see README.md beside this file).
+// The double, its dump tool and the tests all read and write the directory through this one model.
+
+#include <windows.h>
+#include <mapidefs.h>
+
+#include <string>
+#include <vector>
+
+namespace MapiDouble {
+
+// The double finds its state directory through this variable only.
+constexpr wchar_t StateVariable[] = L"BRISKLET_MAPI_DOUBLE";
+
+// One property value; the member that holds it follows from the tag's type.
+struct Property {
+    ULONG Tag = 0;
+    std::wstring Text;  // PT_UNICODE
+    std::string Bytes;  // PT_STRING8 (ANSI code page) and PT_BINARY
+    LONG Number = 0;    // PT_LONG, and PT_BOOLEAN as 0 or 1
+};
+using Properties = std::vector<Property>;
+
+Property UnicodeProperty(ULONG tag, const std::wstring& text);
+Property BytesProperty(ULONG tag, const std::string& bytes);
+Property NumberProperty(ULONG tag, LONG number);
+// The value with the tag's property id, whatever its type; null when there is none.
+const Property* FindProperty(const Properties& properties, ULONG tag);
+// Replaces the value with the same property id, or appends.
+void SetProperty(Properties& properties, const Property& property);
+
+struct Message {
+    ULONG Id = 0;
+    bool Associated = false;
+    Properties Props;
+};
+
+// A mailbox of the world: its server, the stores its profile's store table lists (in that order) and the
+// messages of its Inbox.
+struct Mailbox {
+    std::wstring Server;
+    std::wstring Dn; // legacyExchangeDN
+    std::wstring Name;
+    std::vector<std::wstring> Stores{L"private"}; // "private", "public", "unavailable"
+    std::wstring DefaultStore = L"private";        // the store marked default; "none" for no such store
+    ULONG NextId = 1;
+    std::vector<Message> Messages;
+};
+
+struct Service {
+    std::string Name;        // ANSI, as created
+    std::string DisplayName; // ANSI, as created
+    std::string Uid;         // the 16 bytes of PR_SERVICE_UID
+    Properties Props;        // as configured
+};
+
+struct Profile {
+    std::string Name; // ANSI, as created
+    std::vector<Service> Services;
+};
+
+// Makes a call fail with Result, or, when Result is a warning, do its work and answer the warning.
+struct Fault {
+    std::wstring Call;    // "MAPILogonEx", "IMAPIFolder::DeleteMessages", ...
+    HRESULT Result = E_FAIL;
+    ULONG Use = 0;        // only the n-th matching call, counted from 1; 0: every matching call
+    std::wstring Mailbox; // only calls made for this mailbox (its legacyExchangeDN); empty: any
+    std::wstring Text;    // what GetLastError then reports; empty: no MAPIERROR
+};
+
+// What was still alive when a process's last MAPIUninitialize ended MAPI.
+struct Accounting {
+    ULONG Objects = 0;
+    ULONG Buffers = 0;
+    ULONG Misuses = 0;                // frees of blocks that were not live top-level blocks, and the like
+    std::vector<std::string> Details; // one line per object, buffer and misuse
+};
+
+class CStateDirectory {
+public:
+    explicit CStateDirectory(std::wstring directory) : path(std::move(directory)) {}
+    // The directory named by the double's variable; empty when the variable is not set.
+    static CStateDirectory FromEnvironment();
+
+    const std::wstring& Path() const { return path; }
+    bool IsSet() const { return !path.empty(); }
+
+    std::vector<Mailbox> LoadMailboxes() const;
+    void SaveMailboxes(const std::vector<Mailbox>& mailboxes) const;
+    std::vector<Profile> LoadProfiles() const;
+    void SaveProfiles(const std::vector<Profile>& profiles) const;
+    std::vector<Fault> LoadFaults() const;
+    void SaveFaults(const std::vector<Fault>& faults) const;
+    // How often each fault of the steering file has matched so far, by its position there.
+    std::vector<ULONG> LoadUses() const;
+    void SaveUses(const std::vector<ULONG>& uses) const;
+    std::vector<Accounting> LoadAccounting() const;
+    void AppendAccounting(const Accounting& accounting) const;
+    // One line per MAPI call: name, arguments, " -> " and the result.
+    std::string LoadCalls() const;
+    void AppendCall(const std::string& line) const;
+
+private:
+    std::string Read(const wchar_t* name) const;
+    void Write(const wchar_t* name, const std::string& text) const;
+    void Append(const wchar_t* name, const std::string& text) const;
+
+    std::wstring path;
+};
+
+// How property values are named and written in the state files.
+std::string PropertyKey(ULONG tag);
+bool PropertyTagFromKey(const std::string& key, ULONG& tag);
+std::string FormatValue(const Property& property);
+Property ParseValue(ULONG tag, const std::string& text);
+
+// The result as "0x" and eight lower-case hexadecimal digits.
+std::string HexResult(HRESULT result);
+
+} // namespace MapiDouble

@@ -1,0 +1,39 @@
+#pragma once
+
+// The world's objects as MAPI callers meet them: entry identifiers, the profile-to-mailbox resolution of the
+// Exchange service, and the objects that make up a logged-on mailbox.
+
+#include "Double.h"
+
+namespace MapiDouble {
+
+// What an entry identifier of the double names: a store as the store table gives it ('W') or as the store
+// gives itself ('S'), the Inbox ('F'), or a message ('M', Part is its id); Part of a store is its kind.
+struct EntryRef {
+    char Type = 0;
+    std::wstring Part;
+    std::wstring Dn;
+};
+std::string MakeEntryId(char type, const std::wstring& part, const std::wstring& dn);
+bool ParseEntryId(ULONG size, const void* entryId, EntryRef& ref);
+
+Mailbox* FindMailbox(std::vector<Mailbox>& mailboxes, const std::wstring& dn);
+Profile* FindProfile(std::vector<Profile>& profiles, const std::string& name);
+const Service* ExchangeService(const Profile& profile);
+// The mailbox the profile's Exchange service is pointed at; empty when it has none.
+std::wstring ProfileMailbox(const std::string& profileName);
+
+constexpr ULONG PrProfileUnresolvedName = 0x6607001E;
+constexpr ULONG PrProfileUnresolvedServer = 0x6608001E;
+constexpr ULONG PrStoreOffline = 0x6632000B;
+constexpr char ExchangeServiceName[] = "MSEMS";
+
+IProfAdmin* NewProfAdmin();
+IMsgServiceAdmin* NewServiceAdmin(const std::string& profileName);
+HRESULT LogonToProfile(ULONG_PTR uiParam, LPTSTR profileName, LPTSTR password, ULONG flags, LPMAPISESSION* session);
+// The store the store table lists as `kind` for the mailbox; `writable` as opened.
+IMsgStore* NewStore(const std::wstring& dn, const std::wstring& kind, bool writable);
+// The store's properties, as its row in the store table shows them.
+Properties StoreProperties(const Mailbox& mailbox, const std::wstring& kind, bool asTableRow);
+
+} // namespace MapiDouble

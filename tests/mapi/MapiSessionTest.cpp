@@ -1,0 +1,207 @@
+#include "mapi/MapiInit.h"
+#include "mapi/MapiSession.h"
+
+#include "MapiWorld.h"
+
+namespace {
+
+using namespace MapiTesting;
+using namespace MapiDouble;
+
+constexpr ULONG SwitchLogonFlags = MAPI_UNICODE | MAPI_NO_MAIL | MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION;
+constexpr wchar_t Alice[] = L"alice-profile";
+
+void SetAliceStores(const CMapiWorld& world, std::vector<std::wstring> stores, const std::wstring& defaultStore)
+{
+    std::vector<Mailbox> mailboxes = world.State().LoadMailboxes();
+    mailboxes[0].Stores = std::move(stores);
+    mailboxes[0].DefaultStore = defaultStore;
+    world.State().SaveMailboxes(mailboxes);
+}
+
+TEST_F(MapiTest, EachGuardStartsAndEndsMapiOnce)
+{
+    { Mapi::CMapiInit first(MAPI_NT_SERVICE); }
+    { Mapi::CMapiInit second(MAPI_NT_SERVICE); }
+
+    EXPECT_EQ("MAPIInitialize version=0 flags=0x00010000 -> 0x00000000\n"
+              "MAPIUninitialize -> 0x00000000\n"
+              "MAPIInitialize version=0 flags=0x00010000 -> 0x00000000\n"
+              "MAPIUninitialize -> 0x00000000\n",
+              world.State().LoadCalls());
+}
+
+TEST_F(MapiTest, AGuardWhoseStartFailsRaisesAndNeverEndsMapi)
+{
+    world.AddFault(MakeFault(L"MAPIInitialize", MAPI_E_NOT_INITIALIZED, L"never shown: there is no object"));
+
+    const RaisedError raised = MapiErrorOf([] { Mapi::CMapiInit guard(MAPI_NT_SERVICE); });
+
+    EXPECT_EQ(MAPI_E_NOT_INITIALIZED, raised.Code);
+    EXPECT_EQ(L"MAPI result: 0x80040605., Description: MAPI_E_NOT_INITIALIZED.", raised.Message);
+    EXPECT_TRUE(world.CallsTo("MAPIUninitialize").empty());
+}
+
+TEST_F(MapiTest, LogonWithAnEmptyProfileNamePassesNoName)
+{
+    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+    Mapi::CMapiSession session;
+
+    EXPECT_EQ(MAPI_E_LOGON_FAILED, MapiErrorOf([&] { session.Logon(L"", SwitchLogonFlags); }).Code);
+    EXPECT_EQ(std::vector<std::string>{"MAPILogonEx profile=(null) password=(null) flags=0x80008012 -> 0x80040111"},
+              world.CallsTo("MAPILogonEx"));
+}
+
+TEST_F(MapiTest, LogonKeepsProfileAndFlagsAndClosingLogsOff)
+{
+    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+    {
+        Mapi::CMapiSession session;
+        session.Logon(Alice, SwitchLogonFlags);
+        EXPECT_EQ(Alice, session.ProfileName());
+        EXPECT_EQ(SwitchLogonFlags, session.LogonFlags());
+        // A second logon ends the first session before it starts the next.
+        session.Logon(Alice, SwitchLogonFlags);
+    }
+    EXPECT_EQ(2u, world.CallsTo("MAPILogonEx").size());
+    EXPECT_EQ(std::vector<std::string>(2, "IMAPISession::Logoff flags=0x00000000 reserved=0x00000000 -> 0x00000000"),
+              world.CallsTo("IMAPISession::Logoff"));
+}
+
+TEST_F(MapiTest, AFailedLogonCarriesTheResultAlone)
+{
+    world.AddProfile("nowhere", L"NOSUCHSERVER", AliceDn);
+    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+    Mapi::CMapiSession session;
+
+    const RaisedError raised = MapiErrorOf([&] { session.Logon(L"nowhere", SwitchLogonFlags); });
+
+    EXPECT_EQ(MAPI_E_NETWORK_ERROR, raised.Code);
+    EXPECT_EQ(L"MAPI result: 0x80040115., Description: MAPI_E_NETWORK_ERROR.", raised.Message);
+}
+
+TEST_F(MapiTest, StoresOpenInTableOrderAndOneThatCannotBeOpenedIsLeftOut)
+{
+    SetAliceStores(world, {L"unavailable", L"public", L"private"}, L"private");
+    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+    Mapi::CMapiSession session;
+    session.Logon(Alice, SwitchLogonFlags);
+
+    session.LoadStores();
+
+    const std::vector<Mapi::CMapiStore>& stores = session.Stores();
+    ASSERT_EQ(2u, stores.size());
+    EXPECT_EQ(Mapi::StoreKindExchangePublic, stores[0].Kind);
+    EXPECT_EQ(L"Public Folders", stores[0].DisplayName);
+    EXPECT_FALSE(stores[0].IsDefault);
+    EXPECT_FALSE(stores[0].CanBeDefault);
+    EXPECT_EQ(Mapi::StoreKindExchangePrivate, stores[1].Kind);
+    EXPECT_EQ(L"Mailbox - alice", stores[1].DisplayName);
+    EXPECT_TRUE(stores[1].IsDefault);
+    EXPECT_TRUE(stores[1].CanBeDefault);
+    for (const Mapi::CMapiStore& store : stores) {
+        EXPECT_TRUE(store.Store);
+        EXPECT_FALSE(store.EntryId.Empty());
+        EXPECT_FALSE(store.RecordKey.Empty());
+        EXPECT_FALSE(store.Offline);
+    }
+    EXPECT_EQ(stores[1].Store.get(), session.GetDefaultStore().get());
+    EXPECT_EQ((std::vector<std::string>{"IMAPISession::OpenMsgStore store=unavailable flags=0x00000091 -> 0x8004011d",
+                                        "IMAPISession::OpenMsgStore store=public flags=0x00000091 -> 0x00000000",
+                                        "IMAPISession::OpenMsgStore store=private flags=0x00000091 -> 0x00000000"}),
+              world.CallsTo("IMAPISession::OpenMsgStore"));
+}
+
+TEST_F(MapiTest, StoresAreAskedForWithTheSixColumnsOnceAndOpenedWithTheFlagsSet)
+{
+    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+    Mapi::CMapiSession session;
+    session.Logon(Alice, SwitchLogonFlags);
+    session.SetStoreOpenFlags(MAPI_BEST_ACCESS);
+
+    session.GetDefaultStore();
+    session.GetDefaultStore();
+
+    EXPECT_EQ(std::vector<std::string>{"HrQueryAllRows columns=0x3001001e,0x0fff0102,0x34140102,0x3400000b,0x0ff90102,"
+                                       "0x30090003 restriction=(null) sorts=0 max=0 -> 0x00000000"},
+              world.CallsTo("HrQueryAllRows"));
+    EXPECT_EQ(std::vector<std::string>{"IMAPISession::OpenMsgStore store=private flags=0x00000010 -> 0x00000000"},
+              world.CallsTo("IMAPISession::OpenMsgStore"));
+}
+
+TEST_F(MapiTest, NoStoreMarkedDefaultGivesNotFound)
+{
+    SetAliceStores(world, {L"public", L"private"}, L"none");
+    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+    Mapi::CMapiSession session;
+    session.Logon(Alice, SwitchLogonFlags);
+
+    const RaisedError raised = MapiErrorOf([&] { session.GetDefaultStore(); });
+
+    EXPECT_EQ(MAPI_E_NOT_FOUND, raised.Code);
+    EXPECT_EQ(L"MAPI result: 0x8004010f., Description: MAPI_E_NOT_FOUND.", raised.Message);
+    EXPECT_EQ(2u, session.Stores().size());
+}
+
+TEST_F(MapiTest, AStoreTableThatCannotBeReadRaisesWithTheSessionsExtendedError)
+{
+    world.AddFault(MakeFault(L"IMAPISession::GetMsgStoresTable", MAPI_E_NETWORK_ERROR, L"The server went away."));
+    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+    Mapi::CMapiSession session;
+    session.Logon(Alice, SwitchLogonFlags);
+
+    const RaisedError raised = MapiErrorOf([&] { session.GetDefaultStore(); });
+
+    EXPECT_EQ(MAPI_E_NETWORK_ERROR, raised.Code);
+    EXPECT_EQ(L"MAPI result: 0x80040115., Description: MAPI_E_NETWORK_ERROR., Extended: The server went away.",
+              raised.Message);
+}
+
+TEST_F(MapiTest, AStoreWhoseOwnIdentifierCannotBeReadIsLeftOut)
+{
+    SetAliceStores(world, {L"public", L"private"}, L"private");
+    Fault fault = MakeFault(L"HrGetOneProp", MAPI_E_CALL_FAILED);
+    fault.Use = 1;
+    world.AddFault(fault);
+    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+    Mapi::CMapiSession session;
+    session.Logon(Alice, SwitchLogonFlags);
+
+    session.LoadStores();
+
+    ASSERT_EQ(1u, session.Stores().size());
+    EXPECT_EQ(Mapi::StoreKindExchangePrivate, session.Stores()[0].Kind);
+}
+
+SPropValue Provider(std::vector<BYTE>& bytes)
+{
+    SPropValue value{};
+    value.ulPropTag = PR_MDB_PROVIDER;
+    value.Value.bin.cb = static_cast<ULONG>(bytes.size());
+    value.Value.bin.lpb = bytes.data();
+    return value;
+}
+
+TEST(StoreKindFromProvider, TellsTheKnownProvidersApartAndCallsTheRestOther)
+{
+    const std::vector<std::pair<std::vector<BYTE>, ULONG>> known = {
+        {{0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F, 0x10, 0x1B, 0xA5, 0x87, 0x08, 0x00, 0x2B, 0x2A, 0x25, 0x17}, 1},
+        {{0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE, 0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2}, 2},
+        {{0x4E, 0x49, 0x54, 0x41, 0xF9, 0xBF, 0xB8, 0x01, 0x00, 0xAA, 0x00, 0x37, 0xD9, 0x6E, 0x00, 0x00}, 4},
+        {{0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11, 0xCD, 0x9B, 0xC8, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}, 8},
+        {{0xA0, 0x01, 0xBD, 0xC6, 0x9B, 0x9C, 0x49, 0x5D, 0x88, 0x78, 0x55, 0x9E, 0x1C, 0xCE, 0xBE, 0xE0}, 16},
+        {std::vector<BYTE>(16, 0), 32},
+        {{0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F, 0x10, 0x1B, 0xA5, 0x87, 0x08, 0x00, 0x2B, 0x2A, 0x25}, 32},
+    };
+    for (auto provider : known) {
+        const SPropValue value = Provider(provider.first);
+        EXPECT_EQ(provider.second, Mapi::StoreKindFromProvider(&value)) << provider.first.size() << " bytes";
+    }
+    SPropValue missing{};
+    missing.ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(PR_MDB_PROVIDER));
+    missing.Value.err = MAPI_E_NOT_FOUND;
+    EXPECT_EQ(Mapi::StoreKindOther, Mapi::StoreKindFromProvider(&missing));
+    EXPECT_EQ(Mapi::StoreKindOther, Mapi::StoreKindFromProvider(nullptr));
+}
+
+} // namespace
