@@ -121,7 +121,8 @@ bool IsProfileName(const std::wstring& name)
     }
     for (size_t index = 1; index < 37; ++index) {
         const bool dash = index == 9 || index == 14 || index == 19 || index == 24;
-        if (dash ? name[index] != L'-' : !(std::iswdigit(name[index]) || (name[index] >= L'a' && name[index] <= L'f'))) {
+        const bool hexDigit = std::iswdigit(name[index]) || (name[index] >= L'a' && name[index] <= L'f');
+        if (dash ? name[index] != L'-' : !hexDigit) {
             return false;
         }
     }
@@ -336,7 +337,8 @@ TEST_F(MailboxPassTest, OnlyTheMailboxThatFailedIsLeftOutOfThree)
     EXPECT_EQ(3u, CreatedProfiles().size());
     EXPECT_EQ(L"", mailboxes[1].ProfileName);
     EXPECT_TRUE(world.Messages(BobDn).empty());
-    EXPECT_EQ((std::vector<std::string>{AliceProfile, Narrow(mailboxes[0].ProfileName), Narrow(mailboxes[2].ProfileName)}),
+    EXPECT_EQ((std::vector<std::string>{AliceProfile, Narrow(mailboxes[0].ProfileName),
+                                        Narrow(mailboxes[2].ProfileName)}),
               ProfileNames());
     EXPECT_EQ(1u, world.Messages(AliceDn).size());
     EXPECT_EQ(1u, world.Messages(CarolDn).size());
