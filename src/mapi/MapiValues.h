@@ -6,6 +6,12 @@
 
 namespace Mapi {
 
+// Narrow text for the MAPI calls whose LPTSTR arguments are ANSI when MAPI_UNICODE is not among their flags.
+inline LPTSTR AnsiText(const std::string& text)
+{
+    return reinterpret_cast<LPTSTR>(const_cast<char*>(text.c_str()));
+}
+
 // Fills `value` with a string property whose text is allocated on `parent`, so one MAPIFreeBuffer of the
 // parent block frees both.
 void SetPropValueA(SPropValue& value, void* parent, ULONG tag, const std::string& text);

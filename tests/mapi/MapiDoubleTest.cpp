@@ -118,7 +118,8 @@ TEST_F(MapiTest, LogonResolvesTheExchangeSettingsToAMailboxOfTheWorld)
     world.AddProfile("unknown-server", L"ELSEWHERE", AliceDn);
     world.AddProfile("unknown-mailbox", L"srcex01", L"/o=First Organization/cn=nobody");
     std::vector<Profile> profiles = world.State().LoadProfiles();
-    profiles.push_back(Profile{"unconfigured", {Service{"MSEMS", "Microsoft Exchange Server", std::string(16, 'U'), {}}}});
+    const Service unconfigured{"MSEMS", "Microsoft Exchange Server", std::string(16, 'U'), {}};
+    profiles.push_back(Profile{"unconfigured", {unconfigured}});
     profiles.push_back(Profile{"empty", {}});
     world.State().SaveProfiles(profiles);
     Mapi::CMapiInit guard(MAPI_NT_SERVICE);

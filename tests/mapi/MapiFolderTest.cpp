@@ -175,7 +175,8 @@ TEST_F(MapiFolderTest, AHiddenMessageIsCreatedSavedEmptyAndKeptOpenForItsPropert
     const Property* body = FindProperty(messages[0].Props, PR_BODY_W);
     ASSERT_NE(nullptr, body);
     EXPECT_EQ(L"[ZPH 5.0]\nTargetServer=TGT\u00e9X\nTargetMailboxDN=", body->Text);
-    EXPECT_EQ("IMessage::SaveChanges flags=0x00000002 new -> 0x00000000", world.CallsTo("IMessage::SaveChanges").front());
+    EXPECT_EQ("IMessage::SaveChanges flags=0x00000002 new -> 0x00000000",
+              world.CallsTo("IMessage::SaveChanges").front());
 }
 
 TEST_F(MapiFolderTest, AFolderOpenedForReadingRefusesNewMessagesWithItsExtendedError)

@@ -9,7 +9,8 @@ namespace MapiTesting {
 using namespace MapiDouble;
 
 const wchar_t SourceServer[] = L"SRCEX01";
-const wchar_t AliceDn[] = L"/o=First Organization/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=alice";
+const wchar_t AliceDn[] =
+    L"/o=First Organization/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=alice";
 const char AliceProfile[] = "alice-profile";
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,22 @@ MapiDouble::Message AssociatedMessage(const std::wstring& subject, const std::ws
 MapiDouble::Fault MakeFault(const std::wstring& call, HRESULT result, const std::wstring& text = L"");
 // The subject a message holds, or "(none)".
 std::wstring SubjectOf(const MapiDouble::Message& message);
+
+// Everything written to std::cout while it lives, exactly as the code wrote it (before the C runtime turns
+// line feeds into CR LF).
+class CConsoleCapture {
+public:
+    CConsoleCapture() : saved(std::cout.rdbuf(text.rdbuf())) {}
+    ~CConsoleCapture() { std::cout.rdbuf(saved); }
+    CConsoleCapture(const CConsoleCapture&) = delete;
+    CConsoleCapture& operator=(const CConsoleCapture&) = delete;
+
+    std::string Text() const { return text.str(); }
+
+private:
+    std::ostringstream text;
+    std::streambuf* saved;
+};
 
 // What an action raised as Errors::CMapiError; S_OK and no text when it raised nothing.
 struct RaisedError {

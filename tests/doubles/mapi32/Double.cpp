@@ -24,7 +24,8 @@ std::vector<std::string>& Misuses()
 
 bool Applies(const Fault& fault, const std::string& call, const std::wstring& mailbox)
 {
-    return SameTextNoCase(fault.Call, FromAnsi(call)) && (fault.Mailbox.empty() || SameTextNoCase(fault.Mailbox, mailbox));
+    return SameTextNoCase(fault.Call, FromAnsi(call)) &&
+           (fault.Mailbox.empty() || SameTextNoCase(fault.Mailbox, mailbox));
 }
 
 } // namespace
@@ -45,8 +46,9 @@ Accounting TakeAccounting()
     Accounting accounting;
     for (const CObjectBase* object : LiveObjects()) {
         ++accounting.Objects;
-        accounting.Details.push_back(std::string("object ") + object->Kind() + " references=" +
-                                     std::to_string(object->References()) + " mailbox=" + EscapeWide(object->MailboxDn()));
+        accounting.Details.push_back(std::string("object ") + object->Kind() +
+                                     " references=" + std::to_string(object->References()) +
+                                     " mailbox=" + EscapeWide(object->MailboxDn()));
     }
     CountLiveBlocks(accounting);
     for (const std::string& misuse : Misuses()) {

@@ -161,7 +161,10 @@ public:
         CCall call(this, "SetProps", "count=" + std::to_string(count));
         return call.End(MAPI_E_NO_ACCESS, L"The object is read-only.");
     }
-    STDMETHODIMP DeleteProps(LPSPropTagArray, LPSPropProblemArray*) override { return this->Unsupported("DeleteProps"); }
+    STDMETHODIMP DeleteProps(LPSPropTagArray, LPSPropProblemArray*) override
+    {
+        return this->Unsupported("DeleteProps");
+    }
     STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
                         LPSPropProblemArray*) override
     {
@@ -192,7 +195,8 @@ HRESULT AnswerPropList(const Properties& properties, LPSPropTagArray* tags);
 template <class I>
 STDMETHODIMP TPropObject<I>::GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* values)
 {
-    CCall call(this, "GetProps", "tags=" + std::to_string(tags == nullptr ? 0 : tags->cValues) + " flags=" + Hex(flags));
+    const ULONG wanted = tags == nullptr ? 0 : tags->cValues;
+    CCall call(this, "GetProps", "tags=" + std::to_string(wanted) + " flags=" + Hex(flags));
     if (count == nullptr || values == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }

@@ -25,10 +25,10 @@ extern "C" __declspec(dllexport) int BriskletDoubleMarker()
 STDAPI MAPIInitialize(LPVOID init)
 {
     const MAPIINIT_0* settings = static_cast<const MAPIINIT_0*>(init);
-    CCall call(nullptr, "MAPIInitialize",
-               settings == nullptr ? std::string("init=(null)")
-                                   : "version=" + std::to_string(settings->ulVersion) + " flags=" + Hex(settings->ulFlags),
-               L"");
+    const std::string arguments = settings == nullptr ? std::string("init=(null)")
+                                                       : "version=" + std::to_string(settings->ulVersion) +
+                                                             " flags=" + Hex(settings->ulFlags);
+    CCall call(nullptr, "MAPIInitialize", arguments, L"");
     if (!CStateDirectory::FromEnvironment().IsSet()) {
         return MAPI_E_NOT_INITIALIZED; // nowhere to keep a world
     }

@@ -19,7 +19,10 @@ public:
     STDMETHODIMP GetMsgStoresTable(ULONG flags, LPMAPITABLE* table) override;
     STDMETHODIMP OpenMsgStore(ULONG_PTR uiParam, ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags,
                               LPMDB* store) override;
-    STDMETHODIMP OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) override { return Unsupported("OpenAddressBook"); }
+    STDMETHODIMP OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) override
+    {
+        return Unsupported("OpenAddressBook");
+    }
     STDMETHODIMP OpenProfileSection(LPMAPIUID, LPCIID, ULONG, LPPROFSECT*) override
     {
         return Unsupported("OpenProfileSection");

@@ -146,7 +146,8 @@ STDMETHODIMP CMessage::SetProps(ULONG count, LPSPropValue values, LPSPropProblem
         }
     }
     void* block = nullptr;
-    if (problems != nullptr && !found.empty() && SUCCEEDED(AllocateBlock(CbNewSPropProblemArray(found.size()), &block))) {
+    if (problems != nullptr && !found.empty() &&
+        SUCCEEDED(AllocateBlock(CbNewSPropProblemArray(found.size()), &block))) {
         *problems = static_cast<LPSPropProblemArray>(block);
         (*problems)->cProblem = static_cast<ULONG>(found.size());
         std::copy(found.begin(), found.end(), (*problems)->aProblem);

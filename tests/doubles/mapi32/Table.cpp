@@ -321,7 +321,8 @@ STDMETHODIMP CTable::Restrict(LPSRestriction restriction, ULONG flags)
 
 STDMETHODIMP CTable::SortTable(LPSSortOrderSet order, ULONG flags)
 {
-    CCall call(this, "SortTable", "sorts=" + std::to_string(order == nullptr ? 0 : order->cSorts) + " flags=" + Hex(flags));
+    const ULONG sorts = order == nullptr ? 0 : order->cSorts;
+    CCall call(this, "SortTable", "sorts=" + std::to_string(sorts) + " flags=" + Hex(flags));
     if (call.Refused()) {
         return call.End();
     }

