@@ -1,0 +1,174 @@
+#include "e2e/WholeRun.h"
+
+#include "config/Crypt.h"
+#include "errors/Text.h"
+
+#include <regex>
+
+namespace E2e {
+
+using namespace TestSupport;
+
+const wchar_t SourceServer[] = L"SRCEX01";
+
+std::wstring Source(const std::wstring& name)
+{
+    return L"/o=Fabrikam/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=" + name;
+}
+
+std::wstring Target(const std::wstring& name)
+{
+    return L"/o=Contoso/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=" + name;
+}
+
+std::wstring DirectoryServer(const std::wstring& instance)
+{
+    const std::wstring portFile = BinDirectory() + L"\\..\\ldap\\" + instance + L"\\port";
+    return L"127.0.0.1:" + Util::Trim(ToWide(ReadBytes(portFile)));
+}
+
+std::string StoredServicePassword()
+{
+    return ToNarrow(utils::Crypt().Encrypt(L"Migrate-2024!"));
+}
+
+std::string Configuration::Text() const
+{
+    std::string text = "[Settings]\n" + Settings + "[Mailboxes]\n";
+    for (const std::wstring& line : Mailboxes) {
+        text += ToNarrow(line) + "\n";
+    }
+    text += "[AD]\n" +
+            (Directory.empty() ? "DCName=" + ToNarrow(DirectoryServer()) +
+                                     "\nDCAccount=CN=svc-brisklet,OU=Service Accounts,DC=fabrikam,DC=com\n"
+                                     "DCPassword=" + StoredServicePassword() + "\n"
+                               : Directory);
+    return text + "[SwitchMessage]\n" + SwitchMessage;
+}
+
+void WholeRun::SetUp()
+{
+    CopyInto(BriskletExe(), tool.Path());
+    for (const wchar_t* double_ : {L"MAPI32.dll", L"activeds.dll", L"KorvelEngine.exe"}) {
+        CopyInto(DoublesDirectory() + L"\\" + double_, tool.Path());
+    }
+    MapiState().SaveMailboxes({});
+}
+
+void WholeRun::TearDown()
+{
+    if (!HasFailure()) {
+        return;
+    }
+    std::cout << "Transcript:\n" << last.Output << "\nMAPI calls:\n" << MapiState().LoadCalls() << std::endl;
+}
+
+void WholeRun::Write(const Configuration& configuration)
+{
+    WriteBytes(tool / L"Switch.ini", configuration.Text());
+}
+
+void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources)
+{
+    std::vector<MapiDouble::Mailbox> mailboxes = MapiState().LoadMailboxes();
+    for (const std::wstring& source : sources) {
+        MapiDouble::Mailbox mailbox;
+        mailbox.Server = SourceServer;
+        mailbox.Dn = source;
+        mailbox.Name = source.substr(source.rfind(L'=') + 1);
+        mailboxes.push_back(mailbox);
+    }
+    MapiState().SaveMailboxes(mailboxes);
+}
+
+void WholeRun::FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox, ULONG use)
+{
+    std::vector<MapiDouble::Fault> faults = MapiState().LoadFaults();
+    MapiDouble::Fault fault;
+    fault.Call = call;
+    fault.Result = result;
+    fault.Mailbox = mailbox;
+    fault.Use = use;
+    faults.push_back(fault);
+    MapiState().SaveFaults(faults);
+}
+
+void WholeRun::SetChildExitCodes(const std::string& codes)
+{
+    WriteBytes(korvel / L"exitcodes.txt", codes);
+}
+
+void WholeRun::RemoveChild()
+{
+    ASSERT_TRUE(::DeleteFileW((tool / L"KorvelEngine.exe").c_str()));
+}
+
+ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments)
+{
+    RunOptions options;
+    options.Environment = {{MapiDouble::StateVariable, mapi.Path()},
+                           {L"BRISKLET_ADSI_DOUBLE", adsi.Path()},
+                           {L"BRISKLET_KORVEL_DOUBLE", korvel.Path()}};
+    last = RunProgram(tool / L"Brisklet.exe", arguments, options);
+    profileNames.clear();
+    return last;
+}
+
+std::string WholeRun::Normalised(const std::string& text) const
+{
+    static const std::regex generatedName("\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}");
+    std::string result;
+    auto position = text.cbegin();
+    for (std::sregex_iterator match(text.begin(), text.end(), generatedName), end; match != end; ++match) {
+        const std::string name = match->str();
+        auto known = std::find(profileNames.begin(), profileNames.end(), name);
+        if (known == profileNames.end()) {
+            known = profileNames.insert(profileNames.end(), name);
+        }
+        result.append(position, text.cbegin() + match->position());
+        result += "{profile-" + std::to_string(known - profileNames.begin() + 1) + "}";
+        position = text.cbegin() + match->position() + match->length();
+    }
+    return result.append(position, text.cend());
+}
+
+std::string WholeRun::Transcript() const
+{
+    return Normalised(last.Output);
+}
+
+std::vector<std::string> WholeRun::ChildCommandLines() const
+{
+    std::vector<std::string> lines;
+    if (!Exists(korvel / L"commands.txt")) {
+        return lines;
+    }
+    const std::string text = Normalised(ReadBytes(korvel / L"commands.txt"));
+    for (size_t begin = 0, end; begin < text.size(); begin = end + 1) {
+        end = text.find('\n', begin);
+        lines.push_back(text.substr(begin, end - begin));
+        if (end == std::string::npos) {
+            break;
+        }
+    }
+    return lines;
+}
+
+std::string WholeRun::ToolDirectory() const
+{
+    return ToNarrow(tool.Path());
+}
+
+void WholeRun::ExpectNothingLeftBehind() const
+{
+    EXPECT_TRUE(MapiState().LoadProfiles().empty()) << "a profile of the run was left behind";
+    for (const MapiDouble::Accounting& record : MapiState().LoadAccounting()) {
+        EXPECT_EQ(0u, record.Objects + record.Buffers + record.Misuses) << "MAPI objects or buffers leaked";
+    }
+    if (Exists(adsi / L"outstanding.txt")) {
+        EXPECT_EQ("references=0 searches=0 columns=0", ToNarrow(Util::Trim(ToWide(ReadBytes(adsi / L"outstanding.txt")))))
+            << "directory objects leaked";
+    }
+}
+
+} // namespace E2e

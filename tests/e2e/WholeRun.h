@@ -1,0 +1,73 @@
+#pragma once
+
+#include "mapi32/State.h"
+#include "support/TestFiles.h"
+#include "support/ToolRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace E2e {
+
+// Accounts of the directory fixture (Fabrikam, moving to Contoso).
+std::wstring Source(const std::wstring& name);
+std::wstring Target(const std::wstring& name);
+extern const wchar_t SourceServer[];
+
+// "127.0.0.1:PORT" of a slapd instance of the directory fixture.
+std::wstring DirectoryServer(const std::wstring& instance = L"dc");
+
+// The "DCPassword" text the encrypt mode stores for the fixture's service account.
+std::string StoredServicePassword();
+
+// A configuration as an administrator writes it, with a [SwitchMessage] section of the given lines.
+struct Configuration {
+    std::string Settings = "SrcExchServer=SRCEX01\nKorvelCmdLine=-ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\"\n";
+    std::vector<std::wstring> Mailboxes;
+    std::string Directory; // empty: the fixture's domain controller and service account
+    std::string SwitchMessage = "TargetServer=TGTEX01\nVersion=v4\n";
+
+    std::string Text() const;
+};
+
+// A tool directory with Brisklet.exe and every double beside it, and the doubles' steering directories.
+class WholeRun : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void Write(const Configuration& configuration);
+    // Gives each source line a mailbox on the source server in the MAPI double's world.
+    void SeedMailboxes(const std::vector<std::wstring>& sources);
+    void FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox = L"", ULONG use = 0);
+    void SetChildExitCodes(const std::string& codes);
+    void RemoveChild();
+
+    TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"});
+
+    // The transcript with every generated profile name replaced by "{profile-N}" in order of appearance,
+    // and the child's command lines with the same names.
+    std::string Transcript() const;
+    std::vector<std::string> ChildCommandLines() const;
+    // The tool's directory as the child's command lines show it.
+    std::string ToolDirectory() const;
+
+    // Every profile removed, every MAPI object and buffer released, every directory object released.
+    void ExpectNothingLeftBehind() const;
+
+    MapiDouble::CStateDirectory MapiState() const { return MapiDouble::CStateDirectory(mapi.Path()); }
+
+    TestSupport::TempDir tool{L"cut over"};
+    TestSupport::TempDir mapi{L"mapi"};
+    TestSupport::TempDir adsi{L"adsi"};
+    TestSupport::TempDir korvel{L"korvel"};
+    TestSupport::ToolRun last;
+
+private:
+    std::string Normalised(const std::string& text) const;
+    mutable std::vector<std::string> profileNames;
+};
+
+} // namespace E2e
