@@ -334,17 +334,28 @@ TEST_F(HostileConfiguration, FilterCharactersAndNonAsciiInMailboxLinesMatchOnlyT
     ExpectNothingLeftBehind();
 }
 
-TEST_F(HostileConfiguration, FileHeldOpenByAnotherProgramCannotBeLoaded)
+TEST_F(HostileConfiguration, NamesThatCannotBeOpenedAsFilesAreReported)
 {
     Configuration configuration;
     configuration.Mailboxes = {Source(L"room.oslo")};
     Write(configuration);
-    const Util::CHandle held(::CreateFileW((tool / L"Switch.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held.IsValid());
-    EXPECT_EQ(64u, Run().ExitCode);
-    EXPECT_EQ(CannotLoad(), Transcript());
-    ExpectNothingLeftBehind();
+    {
+        SCOPED_TRACE("a file another program holds open without sharing");
+        const Util::CHandle held(::CreateFileW((tool / L"Switch.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.IsValid());
+        EXPECT_EQ(64u, Run().ExitCode);
+        EXPECT_EQ(CannotLoad(), Transcript());
+        ExpectNothingLeftBehind();
+    }
+    {
+        SCOPED_TRACE("a directory of that name");
+        StartAfresh();
+        TestSupport::MakeDirectories(tool / L"Folder.ini");
+        EXPECT_EQ(64u, Run({L"Folder.ini"}).ExitCode);
+        EXPECT_EQ("Error: Cannot load INI file " + ToNarrow(tool / L"Folder.ini") + "\r\n" + noProfiles, Transcript());
+        ExpectNothingLeftBehind();
+    }
 }
 
 } // namespace

@@ -135,12 +135,6 @@ protected:
         Write(configuration);
     }
 
-    void TearDown() override
-    {
-        std::cout << "[ sweep    ] " << tried << " cases tried, " << survived << " survived" << std::endl;
-        WholeRun::TearDown();
-    }
-
     // Each mailbox holds a switch message from an earlier run, so that the step also deletes one.
     void SeedWorld()
     {
@@ -395,8 +389,7 @@ protected:
     void RunCase(const Fault& fault, const std::vector<Fault>& further = {}, bool deleteRefused = false)
     {
         SCOPED_TRACE(fault.Name());
-        ++tried;
-        const int failuresBefore = FailuresSoFar();
+        BeginCase();
         SeedWorld();
         FailMapiCall(ToWide(fault.call), fault.result, L"", fault.use, injectedText);
         for (const Fault& each : further) {
@@ -408,9 +401,7 @@ protected:
         EXPECT_EQ(ExitCodeOf(expected), last.ExitCode);
         EXPECT_EQ(ProfilesLeftBy(fault), MapiState().LoadProfiles().size()) << "profiles left behind";
         ExpectNoLeaks();
-        if (FailuresSoFar() == failuresBefore) {
-            ++survived;
-        }
+        EndCase();
         for (const std::string& call : CallNames(MapiState().LoadCalls())) {
             if (referenceCalls.count(call) == 0) {
                 errorPathCalls.emplace(call, fault);
@@ -423,7 +414,7 @@ protected:
     void RunErrorPathCases()
     {
         for (const auto& found : std::map<std::string, Fault>(errorPathCalls)) {
-            std::cout << "[ sweep    ] on the error path: " << found.first << " after " << found.second.Name()
+            std::cout << "[ error    ] " << found.first << " after " << found.second.Name()
                       << std::endl;
             Fault secondary;
             secondary.call = found.first;
@@ -432,15 +423,8 @@ protected:
         }
     }
 
-    static int FailuresSoFar()
-    {
-        return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
-    }
-
     std::set<std::string> referenceCalls;
     std::map<std::string, Fault> errorPathCalls;
-    int tried = 0;
-    int survived = 0;
 };
 
 // The first call of the switch message's part of a mailbox's step.

@@ -57,6 +57,9 @@ void WholeRun::SetUp()
 
 void WholeRun::TearDown()
 {
+    if (casesTried != 0) {
+        std::cout << "[ cases    ] " << casesTried << " tried, " << casesSurvived << " survived" << std::endl;
+    }
     if (!HasFailure()) {
         return;
     }
@@ -117,6 +120,22 @@ void WholeRun::StartAfresh()
         MakeDirectories(directory->Path());
     }
     MapiState().SaveMailboxes({});
+}
+
+void WholeRun::BeginCase()
+{
+    ++casesTried;
+    failuresAtCaseStart = FailureCount();
+}
+
+void WholeRun::EndCase()
+{
+    casesSurvived += FailureCount() == failuresAtCaseStart ? 1 : 0;
+}
+
+int WholeRun::FailureCount()
+{
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
 ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments)

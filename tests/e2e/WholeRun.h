@@ -50,6 +50,10 @@ protected:
 
     // Empties the doubles' worlds, steering and records, so that one test can run case after case.
     void StartAfresh();
+    // Marks one case of a test that runs many: it counts as tried, and as survived when it added no failure.
+    // The test's end reports both counts.
+    void BeginCase();
+    void EndCase();
 
     TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"});
 
@@ -80,7 +84,12 @@ protected:
 
 private:
     std::string Normalised(const std::string& text) const;
+    static int FailureCount();
+
     mutable std::vector<std::string> profileNames;
+    int casesTried = 0;
+    int casesSurvived = 0;
+    int failuresAtCaseStart = 0;
 };
 
 } // namespace E2e
