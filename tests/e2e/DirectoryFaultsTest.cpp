@@ -100,8 +100,8 @@ TEST_F(DirectoryFaults, EverySteerableCallRefusedAtItsFirstAndLaterUse)
 
 TEST_F(DirectoryFaults, ServersThatCannotBeReachedOrServed)
 {
-    // Nothing listens on port 1 of this machine; the name cannot be resolved.
-    for (const std::string server : {"127.0.0.1:1", "dc01.nowhere.invalid"}) {
+    // Nothing listens on port 1 of this machine; the name cannot be resolved; an empty name counts as given.
+    for (const std::string server : {"127.0.0.1:1", "dc01.nowhere.invalid", ""}) {
         Write(TwoMailboxes(DirectoryOn(server)));
         RunCase("server " + server, "", Stopped(server));
     }
