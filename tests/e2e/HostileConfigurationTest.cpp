@@ -142,7 +142,8 @@ TEST_F(HostileConfiguration, FilesWithNothingUsableEndWithNothingToDo)
 // console, which is ANSI, shows them as "?".
 TEST_F(HostileConfiguration, NotepadEncodingsCarryNonAnsiLinesAndValuesIntact)
 {
-    const std::wstring meetingRoom = Source(L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F");
+    const std::wstring roomName = L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F";
+    const std::wstring meetingRoom = Source(roomName);
     const std::wstring server = L"\x0421\x0435\x0440\x0432\x0435\x0440-01";
     const std::wstring logDirectory = L"C:\\\x0416\x0443\x0440\x043D\x0430\x043B";
     const std::wstring text = L"[Settings]\nSrcExchServer=SRCEX01\nKorvelCmdLine=-ini \"Switch.ini\" -Log \"" +
@@ -172,8 +173,7 @@ TEST_F(HostileConfiguration, NotepadEncodingsCarryNonAnsiLinesAndValuesIntact)
                       " -Cleanup -Silent -ini  \"Switch.ini\"  -Log  \"" + ToNarrow(logDirectory) +
                       "\\upd_Cleanup.log\".\r\nExitCode of Korvel -Cleanup = 0\r\nCompleted with exitCode = 0\r\n",
                   Transcript());
-        EXPECT_NE(std::string::npos, DirectoryCalls().find(Utf8(L"cn=\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E"
-                                                                L"\x0440\x043D\x0430\x044F))")))
+        EXPECT_NE(std::string::npos, DirectoryCalls().find(Utf8(L"cn=" + roomName + L"))")))
             << "the line outside the ANSI code page did not reach the directory as written";
         EXPECT_EQ(L"[ZPH 4.0]\nTargetServer=" + server + L"\nTargetMailboxDN=" + Target(L"j\x00FCrgen.m\x00FCller") +
                       L"\nMBMatchKeyTag=X500\nPFMatchKeyTag=X500",
