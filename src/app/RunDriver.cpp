@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <iostream>
+#include <optional>
 
 namespace {
 
@@ -55,6 +56,33 @@ int RunChild(const SwitchSettings& settings, const MailboxList& mailboxes, int p
     return AddWrapping(passResult, childResult);
 }
 
+// The mailbox pass under a MAPI session of its own; nothing when MAPI cannot be started for it.
+std::optional<int> RunMailboxPass(MailboxList& mailboxes, const SwitchSettings& settings)
+{
+    try {
+        const Mapi::CMapiInit mapi(MAPI_NT_SERVICE);
+        return CreateProfiles(mailboxes, settings);
+    } catch (const Errors::CError&) {
+        std::cout << "Error: Cannot load MAPIInitialize \n";
+        return std::nullopt;
+    }
+}
+
+// The clean-up pass under a second MAPI session; false when MAPI cannot be started for it, so that the
+// profiles of the run stay on the machine (the line says so).
+bool RunCleanupPass(MailboxList& mailboxes)
+{
+    try {
+        const Mapi::CMapiInit mapi(MAPI_NT_SERVICE);
+        DeleteProfiles(mailboxes);
+        return true;
+    } catch (const Errors::CError& error) {
+        std::cout << "Error: Cannot load MAPIInitialize to remove the profiles. Error = " << HexCode(error.GetCode())
+                  << "\n";
+        return false;
+    }
+}
+
 int RunNormalMode(const std::wstring& iniName)
 {
     if (IsOutlook2010x64Installed()) {
@@ -66,24 +94,22 @@ int RunNormalMode(const std::wstring& iniName)
     MailboxList mailboxes;
     LoadConfiguration(iniName, settings, mailboxes);
 
-    int passResult = 0;
+    int exitCode = 0;
     try {
-        const Mapi::CMapiInit mapi(MAPI_NT_SERVICE);
-        passResult = CreateProfiles(mailboxes, settings);
-    } catch (const Errors::CError&) {
-        std::cout << "Error: Cannot load MAPIInitialize \n";
-        return 0;
+        const std::optional<int> passResult = RunMailboxPass(mailboxes, settings);
+        if (!passResult) {
+            return 0;
+        }
+        exitCode = RunChild(settings, mailboxes, *passResult);
+    } catch (...) {
+        // Whatever stops the run before its clean-up pass (out of memory in the mailbox pass), the profiles
+        // made so far must not stay behind.
+        RunCleanupPass(mailboxes);
+        throw;
     }
 
-    const int exitCode = RunChild(settings, mailboxes, passResult);
-
-    try {
-        const Mapi::CMapiInit mapi(MAPI_NT_SERVICE);
-        DeleteProfiles(mailboxes);
-    } catch (const Errors::CError& error) {
+    if (!RunCleanupPass(mailboxes)) {
         // The profiles stay on the machine: the run must not report itself completed.
-        std::cout << "Error: Cannot load MAPIInitialize to remove the profiles. Error = " << HexCode(error.GetCode())
-                  << "\n";
         return unexpectedErrorExitCode;
     }
     std::cout << "Completed with exitCode = " << ToNarrow(ToWideString(exitCode)) << "\n";

@@ -57,6 +57,9 @@ void WholeRun::SetUp()
 
 void WholeRun::TearDown()
 {
+    if (casesTried != 0) {
+        std::cout << "[ cases    ] " << casesTried << " tried, " << casesSurvived << " survived" << std::endl;
+    }
     if (!HasFailure()) {
         return;
     }
@@ -81,7 +84,8 @@ void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources)
     MapiState().SaveMailboxes(mailboxes);
 }
 
-void WholeRun::FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox, ULONG use)
+void WholeRun::FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox, ULONG use,
+                            const std::wstring& text)
 {
     std::vector<MapiDouble::Fault> faults = MapiState().LoadFaults();
     MapiDouble::Fault fault;
@@ -89,8 +93,14 @@ void WholeRun::FailMapiCall(const std::wstring& call, HRESULT result, const std:
     fault.Result = result;
     fault.Mailbox = mailbox;
     fault.Use = use;
+    fault.Text = text;
     faults.push_back(fault);
     MapiState().SaveFaults(faults);
+}
+
+void WholeRun::SteerDirectory(const std::string& steering)
+{
+    WriteBytes(adsi / L"steering.txt", steering);
 }
 
 void WholeRun::SetChildExitCodes(const std::string& codes)
@@ -101,6 +111,31 @@ void WholeRun::SetChildExitCodes(const std::string& codes)
 void WholeRun::RemoveChild()
 {
     ASSERT_TRUE(::DeleteFileW((tool / L"KorvelEngine.exe").c_str()));
+}
+
+void WholeRun::StartAfresh()
+{
+    for (const TempDir* directory : {&mapi, &adsi, &korvel}) {
+        RemoveTree(directory->Path());
+        MakeDirectories(directory->Path());
+    }
+    MapiState().SaveMailboxes({});
+}
+
+void WholeRun::BeginCase()
+{
+    ++casesTried;
+    failuresAtCaseStart = FailureCount();
+}
+
+void WholeRun::EndCase()
+{
+    casesSurvived += FailureCount() == failuresAtCaseStart ? 1 : 0;
+}
+
+int WholeRun::FailureCount()
+{
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
 ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments)
@@ -159,9 +194,30 @@ std::string WholeRun::ToolDirectory() const
     return ToNarrow(tool.Path());
 }
 
+std::string WholeRun::Connected() const
+{
+    return "Info: Connect to the Active Directory server '" + ToNarrow(DirectoryServer()) + "' using LDAP.\r\n";
+}
+
+std::string WholeRun::ChildRuns(const std::string& profiles, const std::string& shown,
+                                const std::string& cleanupShown) const
+{
+    const std::string child = "\"" + ToolDirectory() + "\\KorvelEngine.exe\"";
+    return "Info: Start Korvel with the command line " + child + " -ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\" " +
+           "-Profiles " + profiles + ".\r\nExitCode of Korvel = " + shown + "\r\n" +
+           "Info: Start Korvel with the command line " + child +
+           " -Cleanup -Silent -ini  \"Switch.ini\"  -Log  \"C:\\Logs\\upd_Cleanup.log\".\r\n" +
+           "ExitCode of Korvel -Cleanup = " + cleanupShown + "\r\n";
+}
+
 void WholeRun::ExpectNothingLeftBehind() const
 {
     EXPECT_TRUE(MapiState().LoadProfiles().empty()) << "a profile of the run was left behind";
+    ExpectNoLeaks();
+}
+
+void WholeRun::ExpectNoLeaks() const
+{
     for (const MapiDouble::Accounting& record : MapiState().LoadAccounting()) {
         EXPECT_EQ(0u, record.Objects + record.Buffers + record.Misuses) << "MAPI objects or buffers leaked";
     }

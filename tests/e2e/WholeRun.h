@@ -41,9 +41,19 @@ protected:
     void Write(const Configuration& configuration);
     // Gives each source line a mailbox on the source server in the MAPI double's world.
     void SeedMailboxes(const std::vector<std::wstring>& sources);
-    void FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox = L"", ULONG use = 0);
+    void FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox = L"", ULONG use = 0,
+                      const std::wstring& text = L"");
+    // The activeds double's steering file (see tests/doubles/activeds/Steering.h).
+    void SteerDirectory(const std::string& steering);
     void SetChildExitCodes(const std::string& codes);
     void RemoveChild();
+
+    // Empties the doubles' worlds, steering and records, so that one test can run case after case.
+    void StartAfresh();
+    // Marks one case of a test that runs many: it counts as tried, and as survived when it added no failure.
+    // The test's end reports both counts.
+    void BeginCase();
+    void EndCase();
 
     TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"});
 
@@ -53,9 +63,16 @@ protected:
     std::vector<std::string> ChildCommandLines() const;
     // The tool's directory as the child's command lines show it.
     std::string ToolDirectory() const;
+    // Transcript lines: the directory bound; the child's two runs over a profile list (" \"{profile-1}\" ...")
+    // with the configuration's default KorvelCmdLine, each line with the exit code shown.
+    std::string Connected() const;
+    std::string ChildRuns(const std::string& profiles, const std::string& shown = "0",
+                          const std::string& cleanupShown = "0") const;
 
     // Every profile removed, every MAPI object and buffer released, every directory object released.
     void ExpectNothingLeftBehind() const;
+    // Every MAPI object and buffer released, every directory object released, whatever became of the profiles.
+    void ExpectNoLeaks() const;
 
     MapiDouble::CStateDirectory MapiState() const { return MapiDouble::CStateDirectory(mapi.Path()); }
 
@@ -67,7 +84,12 @@ protected:
 
 private:
     std::string Normalised(const std::string& text) const;
+    static int FailureCount();
+
     mutable std::vector<std::string> profileNames;
+    int casesTried = 0;
+    int casesSurvived = 0;
+    int failuresAtCaseStart = 0;
 };
 
 } // namespace E2e

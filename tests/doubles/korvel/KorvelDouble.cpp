@@ -5,6 +5,8 @@
 //                  with the last (absent: 0); negative codes and codes up to 4294967295 are taken as the
 //                  32-bit value a Windows parent reads back (-5 is 0xFFFFFFFB)
 //   stdout.txt     if present, its text and a line end go to standard output on every start
+//   hang.txt       the starts to hold, by number (1 for the first), one a line: such a start writes its process
+//                  id to hanging.txt and waits until it is ended from outside
 #include <windows.h>
 
 #include <cstdio>
@@ -78,6 +80,35 @@ UINT SteeredExitCode(const std::wstring& directory, size_t earlierStarts)
     return static_cast<UINT>(codes[earlierStarts < codes.size() ? earlierStarts : codes.size() - 1]);
 }
 
+bool IsHeld(const std::wstring& directory, size_t start)
+{
+    const std::string text = ReadText(directory + L"\\hang.txt");
+    for (const char* at = text.c_str(); *at != '\0';) {
+        char* end = nullptr;
+        const unsigned long long held = std::strtoull(at, &end, 10);
+        if (end == at) {
+            break;
+        }
+        if (held == start) {
+            return true;
+        }
+        at = end;
+    }
+    return false;
+}
+
+// Tells the test which process to end, then waits for it.
+[[noreturn]] void WaitToBeEnded(const std::wstring& directory)
+{
+    if (FILE* file = _wfopen((directory + L"\\hanging.txt").c_str(), L"wb")) {
+        std::fprintf(file, "%lu", GetCurrentProcessId());
+        std::fclose(file);
+    }
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
 } // namespace
 
 int main()
@@ -87,6 +118,9 @@ int main()
         return 0;
     }
     const size_t earlierStarts = RecordStart(directory);
+    if (IsHeld(directory, earlierStarts + 1)) {
+        WaitToBeEnded(directory);
+    }
     const std::wstring stdoutPath = directory + L"\\stdout.txt";
     if (GetFileAttributesW(stdoutPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
         std::printf("%s\n", ReadText(stdoutPath).c_str());

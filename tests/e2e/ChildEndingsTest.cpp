@@ -1,0 +1,171 @@
+// KorvelEngine.exe ending in ways no one plans for: ended from outside while it works, or with the largest and
+// smallest exit codes there are. Whatever the child did, the clean-up pass still removes every profile.
+#include "e2e/WholeRun.h"
+
+#include "errors/Handle.h"
+#include "errors/Text.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+using namespace E2e;
+
+// Ends the held child from outside, as Task Manager or "taskkill /F" would, once the child says it waits.
+class CChildTerminator {
+public:
+    CChildTerminator(std::wstring waitingFile, UINT exitCode)
+        : worker([this, waitingFile, exitCode] { Watch(waitingFile, exitCode); })
+    {
+    }
+    ~CChildTerminator()
+    {
+        done = true;
+        worker.join();
+    }
+    CChildTerminator(const CChildTerminator&) = delete;
+    CChildTerminator& operator=(const CChildTerminator&) = delete;
+
+    bool Terminated() const { return terminated; }
+
+private:
+    void Watch(const std::wstring& waitingFile, UINT exitCode)
+    {
+        while (!done) {
+            const DWORD id = WaitingChild(waitingFile);
+            const Util::CHandle child(id == 0 ? nullptr : ::OpenProcess(PROCESS_TERMINATE, FALSE, id));
+            if (child.IsValid() && ::TerminateProcess(child.Get(), exitCode)) {
+                terminated = true;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    static DWORD WaitingChild(const std::wstring& waitingFile)
+    {
+        if (!TestSupport::Exists(waitingFile)) {
+            return 0;
+        }
+        return static_cast<DWORD>(std::strtoul(TestSupport::ReadBytes(waitingFile).c_str(), nullptr, 10));
+    }
+
+    std::atomic<bool> done{false};
+    std::atomic<bool> terminated{false};
+    std::thread worker;
+};
+
+class ChildEndings : public WholeRun {
+protected:
+    const std::string passed = "Info: Create profiles and check the switch message. \r\n" +
+                               SwitchMessageWritten(1, L"reception") + SwitchMessageWritten(2, L"room.oslo");
+
+    void SetUp() override
+    {
+        WholeRun::SetUp();
+        Configuration configuration;
+        configuration.Mailboxes = {Source(L"room.oslo"), Source(L"reception")};
+        Write(configuration);
+    }
+
+    void Afresh()
+    {
+        StartAfresh();
+        SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
+    }
+
+    static std::string SwitchMessageWritten(int profile, const std::wstring& name)
+    {
+        const std::string shown = "{profile-" + std::to_string(profile) + "}";
+        return "Info: Switch message is created for profile " + shown + "\r\n" +
+               "Info: Switch message content for profile " + shown + " is \r\n[ZPH 4.0]\r\nTargetServer=TGTEX01\r\n" +
+               "TargetMailboxDN=" + ToNarrow(Target(name)) + "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
+    }
+
+    // Holds the child's n-th start until it is ended from outside with the exit code given.
+    TestSupport::ToolRun RunEndingChild(int start, UINT exitCode)
+    {
+        TestSupport::WriteBytes(korvel / L"hang.txt", std::to_string(start) + "\n");
+        const CChildTerminator terminator(korvel / L"hanging.txt", exitCode);
+        Run();
+        EXPECT_TRUE(terminator.Terminated()) << "the child was not ended from outside";
+        return last;
+    }
+};
+
+TEST_F(ChildEndings, ChildEndedFromOutsideStillHasItsProfilesRemoved)
+{
+    const std::string profiles = " \"{profile-1}\" \"{profile-2}\"";
+    const struct {
+        const char* what;
+        int start;
+        UINT exitCode;
+        DWORD runExitCode;
+        const char* shown;
+        const char* cleanupShown;
+    } cases[] = {
+        {"the child, as taskkill /F ends it", 1, 1, 1, "1", "0"},
+        {"the child, as Ctrl+C in its console ends it", 1, 0xC000013A, 0xC000013A, "-1073741510", "0"},
+        {"the child's clean-up run", 2, 1, 0, "0", "1"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        Afresh();
+        EXPECT_EQ(each.runExitCode, RunEndingChild(each.start, each.exitCode).ExitCode);
+        EXPECT_EQ(Connected() + passed + ChildRuns(profiles, each.shown, each.cleanupShown) +
+                      "Completed with exitCode = " + std::to_string(static_cast<int>(each.runExitCode)) + "\r\n",
+                  Transcript());
+        EXPECT_EQ(2u, ChildCommandLines().size());
+        ExpectNothingLeftBehind();
+    }
+}
+
+// Three mailboxes, one of them missing from the MAPI world, so that 32 is added to what the child returns.
+TEST_F(ChildEndings, LargestAndSmallestExitCodesStillEndWithTheProfilesRemoved)
+{
+    Configuration configuration;
+    configuration.Mailboxes = {Source(L"room.oslo"), Source(L"beamer.pool"), Source(L"reception")};
+    Write(configuration);
+    const std::string failed = "Info: Create profiles and check the switch message. \r\n"
+                               "Error: Cannot create Switch message. Error = 80040111\r\n"
+                               "Error: Cannot create a profile for mailbox = " +
+                               ToNarrow(Source(L"beamer.pool")) + "\r\n" + SwitchMessageWritten(1, L"reception") +
+                               SwitchMessageWritten(2, L"room.oslo");
+    const std::string profiles = " \"{profile-1}\" \"{profile-2}\"";
+    const std::string mainStart = ChildRuns(profiles).substr(0, ChildRuns(profiles).find("ExitCode of Korvel = "));
+
+    const struct {
+        const char* codes;
+        DWORD runExitCode;
+        std::string childLines;
+        size_t starts;
+    } cases[] = {
+        // INT_MIN: shown and added as the signed number it is.
+        {"2147483648\n0\n", 0x80000020, ChildRuns(profiles, "-2147483648"), 2},
+        // An access violation's code, as a crashed child leaves it.
+        {"3221225477\n0\n", 0xC0000025, ChildRuns(profiles, "-1073741819"), 2},
+        // 4294967295 reads back as -1, the value that means the child could not be started: the run takes it
+        // so, and makes no clean-up run of the child.
+        {"4294967295\n", 128, mainStart + "Error: Korvel start failed\r\n", 1},
+        {"0\n4294967295\n", 32,
+         ChildRuns(profiles).substr(0, ChildRuns(profiles).rfind("ExitCode of Korvel -Cleanup")) +
+             "Error: Korvel -Cleanup work failed\r\n",
+         2},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.codes);
+        Afresh();
+        SetChildExitCodes(each.codes);
+        EXPECT_EQ(each.runExitCode, Run().ExitCode);
+        EXPECT_EQ(Connected() + failed + each.childLines + "Completed with exitCode = " +
+                      std::to_string(static_cast<int>(each.runExitCode)) + "\r\n",
+                  Transcript());
+        EXPECT_EQ(each.starts, ChildCommandLines().size());
+        ExpectNothingLeftBehind();
+    }
+}
+
+} // namespace
