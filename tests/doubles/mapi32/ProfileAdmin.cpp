@@ -50,7 +50,7 @@ STDMETHODIMP CProfAdmin::GetProfileTable(ULONG flags, LPMAPITABLE* table)
         return call.End();
     }
     std::vector<Properties> rows;
-    for (const Profile& profile : CStateDirectory::FromEnvironment().LoadProfiles()) {
+    for (const Profile& profile : CStateDirectory::FromEnvironment().Profiles()) {
         rows.push_back({BytesProperty(PR_DISPLAY_NAME_A, profile.Name), NumberProperty(PR_DEFAULT_PROFILE, 0)});
     }
     const ULONG nameColumn = (flags & MAPI_UNICODE) != 0 ? PR_DISPLAY_NAME_W : PR_DISPLAY_NAME_A;
@@ -71,13 +71,16 @@ STDMETHODIMP CProfAdmin::CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR, 
     if (!present || profileName.empty() || profileName.size() > MaxProfileName) {
         return call.End(MAPI_E_INVALID_PARAMETER, L"The profile name is missing or too long.");
     }
-    const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    if (FindProfile(profiles, profileName) != nullptr) {
+    const bool created = CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
+        if (FindProfile(profiles, profileName) != nullptr) {
+            return false;
+        }
+        profiles.push_back(Profile{profileName, {}});
+        return true;
+    });
+    if (!created) {
         return call.End(MAPI_E_NO_ACCESS, L"A profile named " + FromAnsi(profileName) + L" already exists.");
     }
-    profiles.push_back(Profile{profileName, {}});
-    state.SaveProfiles(profiles);
     return call.End();
 }
 
@@ -89,14 +92,17 @@ STDMETHODIMP CProfAdmin::DeleteProfile(LPTSTR name, ULONG flags)
     if (call.Refused()) {
         return call.End();
     }
-    const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    const Profile* profile = FindProfile(profiles, profileName);
-    if (profile == nullptr) {
+    const bool deleted = CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
+        const Profile* profile = FindProfile(profiles, profileName);
+        if (profile == nullptr) {
+            return false;
+        }
+        profiles.erase(profiles.begin() + (profile - profiles.data()));
+        return true;
+    });
+    if (!deleted) {
         return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" does not exist.");
     }
-    profiles.erase(profiles.begin() + (profile - profiles.data()));
-    state.SaveProfiles(profiles);
     return call.End();
 }
 
@@ -114,8 +120,7 @@ STDMETHODIMP CProfAdmin::AdminServices(LPTSTR name, LPTSTR password, ULONG_PTR, 
     if (call.Refused()) {
         return call.End();
     }
-    std::vector<Profile> profiles = CStateDirectory::FromEnvironment().LoadProfiles();
-    const Profile* profile = FindProfile(profiles, profileName);
+    const Profile* profile = FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
     if (profile == nullptr) {
         return call.End(MAPI_E_LOGON_FAILED, L"The profile " + FromAnsi(profileName) + L" does not exist.");
     }
@@ -155,6 +160,10 @@ public:
 private:
     // The profile as it stands in the state now; null once it has been deleted.
     Profile* CurrentProfile(std::vector<Profile>& profiles) const { return FindProfile(profiles, profileName); }
+    const Profile* CurrentProfile() const
+    {
+        return FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
+    }
     static Service* FindService(Profile& profile, const MAPIUID* uid);
 
     std::string profileName;
@@ -185,8 +194,7 @@ STDMETHODIMP CServiceAdmin::GetMsgServiceTable(ULONG flags, LPMAPITABLE* table)
     if (call.Refused()) {
         return call.End();
     }
-    std::vector<Profile> profiles = CStateDirectory::FromEnvironment().LoadProfiles();
-    const Profile* profile = CurrentProfile(profiles);
+    const Profile* profile = CurrentProfile();
     if (profile == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" no longer exists.");
     }
@@ -216,18 +224,22 @@ STDMETHODIMP CServiceAdmin::CreateMsgService(LPTSTR service, LPTSTR displayName,
     if (!SameTextNoCase(FromAnsi(serviceName), FromAnsi(ExchangeServiceName))) {
         return call.End(MAPI_E_NOT_FOUND, L"The service " + FromAnsi(serviceName) + L" is not in MAPISVC.INF.");
     }
-    const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    Profile* profile = CurrentProfile(profiles);
-    if (profile == nullptr) {
-        return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" no longer exists.");
-    }
-    if (ExchangeService(*profile) != nullptr) {
-        return call.End(MAPI_E_NO_ACCESS, L"The profile already holds this single-copy service.");
-    }
-    profile->Services.push_back(Service{serviceName, AnsiArgument(displayName, flags), NewServiceUid(), {}});
-    state.SaveProfiles(profiles);
-    return call.End();
+    HRESULT refusal = S_OK;
+    std::wstring text;
+    CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
+        Profile* profile = CurrentProfile(profiles);
+        if (profile == nullptr) {
+            refusal = MAPI_E_NOT_FOUND;
+            text = L"The profile " + FromAnsi(profileName) + L" no longer exists.";
+        } else if (ExchangeService(*profile) != nullptr) {
+            refusal = MAPI_E_NO_ACCESS;
+            text = L"The profile already holds this single-copy service.";
+        } else {
+            profile->Services.push_back(Service{serviceName, AnsiArgument(displayName, flags), NewServiceUid(), {}});
+        }
+        return refusal == S_OK;
+    });
+    return call.End(refusal, text);
 }
 
 STDMETHODIMP CServiceAdmin::DeleteMsgService(LPMAPIUID uid)
@@ -236,15 +248,18 @@ STDMETHODIMP CServiceAdmin::DeleteMsgService(LPMAPIUID uid)
     if (call.Refused()) {
         return call.End();
     }
-    const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    Profile* profile = CurrentProfile(profiles);
-    const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
-    if (service == nullptr) {
+    const bool deleted = CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
+        Profile* profile = CurrentProfile(profiles);
+        const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
+        if (service == nullptr) {
+            return false;
+        }
+        profile->Services.erase(profile->Services.begin() + (service - profile->Services.data()));
+        return true;
+    });
+    if (!deleted) {
         return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
     }
-    profile->Services.erase(profile->Services.begin() + (service - profile->Services.data()));
-    state.SaveProfiles(profiles);
     return call.End();
 }
 
@@ -270,17 +285,20 @@ STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG 
     if (count != 0 && values == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
-    const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    Profile* profile = CurrentProfile(profiles);
-    Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
-    if (service == nullptr) {
+    const bool configured = CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
+        Profile* profile = CurrentProfile(profiles);
+        Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
+        if (service == nullptr) {
+            return false;
+        }
+        for (const Property& setting : settings) {
+            SetProperty(service->Props, setting);
+        }
+        return true;
+    });
+    if (!configured) {
         return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
     }
-    for (const Property& setting : settings) {
-        SetProperty(service->Props, setting);
-    }
-    state.SaveProfiles(profiles);
     return call.End();
 }
 

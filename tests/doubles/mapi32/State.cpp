@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace MapiDouble {
 
@@ -94,7 +95,339 @@ void WriteProperties(Block& block, const Properties& properties)
     }
 }
 
+std::vector<Mailbox> ParseMailboxes(const std::string& text)
+{
+    std::vector<Mailbox> mailboxes;
+    for (const Block& block : ParseBlocks(text)) {
+        if (block.Kind == "mailbox") {
+            Mailbox mailbox;
+            mailbox.Server = WideValue(block, "server");
+            mailbox.Dn = WideValue(block, "dn");
+            mailbox.Name = WideValue(block, "name", mailbox.Dn.substr(mailbox.Dn.find_last_of(L'=') + 1));
+            mailbox.Stores = SplitList(WideValue(block, "stores", L"private"));
+            mailbox.DefaultStore = WideValue(block, "default", L"private");
+            mailbox.NextId = ParseNumber(block.Find("next"), 0);
+            mailboxes.push_back(mailbox);
+        } else if (block.Kind == "message" && !mailboxes.empty()) {
+            Message message;
+            message.Id = ParseNumber(block.Find("id"), 0);
+            message.Associated = ParseNumber(block.Find("associated"), 0) != 0;
+            ReadProperties(block, message.Props);
+            mailboxes.back().Messages.push_back(message);
+        }
+    }
+    for (Mailbox& mailbox : mailboxes) {
+        for (const Message& message : mailbox.Messages) {
+            mailbox.NextId = std::max(mailbox.NextId, message.Id + 1);
+        }
+        mailbox.NextId = std::max<ULONG>(mailbox.NextId, 1);
+        // A message seeded without an id gets the next free one.
+        for (Message& message : mailbox.Messages) {
+            if (message.Id == 0) {
+                message.Id = mailbox.NextId++;
+            }
+        }
+    }
+    return mailboxes;
+}
+
+// A mailbox and its messages, as blocks.
+std::string FormatMailbox(const Mailbox& mailbox)
+{
+    std::vector<Block> blocks;
+    Block block{"mailbox", {}};
+    block.Add("server", EscapeWide(mailbox.Server));
+    block.Add("dn", EscapeWide(mailbox.Dn));
+    block.Add("name", EscapeWide(mailbox.Name));
+    block.Add("stores", EscapeWide(JoinList(mailbox.Stores)));
+    block.Add("default", EscapeWide(mailbox.DefaultStore));
+    block.Add("next", std::to_string(mailbox.NextId));
+    blocks.push_back(block);
+    for (const Message& message : mailbox.Messages) {
+        Block messageBlock{"message", {}};
+        messageBlock.Add("id", std::to_string(message.Id));
+        messageBlock.Add("associated", message.Associated ? "1" : "0");
+        WriteProperties(messageBlock, message.Props);
+        blocks.push_back(messageBlock);
+    }
+    return FormatBlocks(blocks);
+}
+
+std::vector<Profile> ParseProfiles(const std::string& text)
+{
+    std::vector<Profile> profiles;
+    for (const Block& block : ParseBlocks(text)) {
+        if (block.Kind == "profile") {
+            profiles.push_back(Profile{BytesValue(block, "name"), {}});
+        } else if (block.Kind == "service" && !profiles.empty()) {
+            Service service;
+            service.Name = BytesValue(block, "name");
+            service.DisplayName = BytesValue(block, "display");
+            const std::string* uid = block.Find("uid");
+            service.Uid = uid == nullptr ? std::string() : BytesFromHex(*uid);
+            ReadProperties(block, service.Props);
+            profiles.back().Services.push_back(service);
+        }
+    }
+    return profiles;
+}
+
+// A profile and its services, as blocks.
+std::string FormatProfile(const Profile& profile)
+{
+    std::vector<Block> blocks{Block{"profile", {{"name", EscapeBytes(profile.Name)}}}};
+    for (const Service& service : profile.Services) {
+        Block block{"service", {}};
+        block.Add("name", EscapeBytes(service.Name));
+        block.Add("display", EscapeBytes(service.DisplayName));
+        block.Add("uid", HexBytes(service.Uid));
+        WriteProperties(block, service.Props);
+        blocks.push_back(block);
+    }
+    return FormatBlocks(blocks);
+}
+
+std::vector<Fault> ParseFaults(const std::string& text)
+{
+    std::vector<Fault> faults;
+    for (const Block& block : ParseBlocks(text)) {
+        if (block.Kind == "fault") {
+            Fault fault;
+            fault.Call = WideValue(block, "call");
+            fault.Result = static_cast<HRESULT>(ParseNumber(block.Find("result"), static_cast<ULONG>(E_FAIL)));
+            fault.Use = ParseNumber(block.Find("use"), 0);
+            fault.Mailbox = WideValue(block, "mailbox");
+            fault.Text = WideValue(block, "text");
+            faults.push_back(fault);
+        }
+    }
+    return faults;
+}
+
+std::string FormatFault(const Fault& fault)
+{
+    Block block{"fault", {}};
+    block.Add("call", EscapeWide(fault.Call));
+    block.Add("result", HexResult(fault.Result));
+    if (fault.Use != 0) {
+        block.Add("use", std::to_string(fault.Use));
+    }
+    if (!fault.Mailbox.empty()) {
+        block.Add("mailbox", EscapeWide(fault.Mailbox));
+    }
+    if (!fault.Text.empty()) {
+        block.Add("text", EscapeWide(fault.Text));
+    }
+    return FormatBlocks({block});
+}
+
+// Entries one after another, their blocks separated by a blank line as everywhere in a file.
+template <class TEntry>
+std::string FormatAll(const std::vector<TEntry>& entries, std::string (*format)(const TEntry&))
+{
+    std::string text;
+    for (const TEntry& entry : entries) {
+        text += (text.empty() ? "" : "\n") + format(entry);
+    }
+    return text;
+}
+
+// What tells one version of a file from the next: whether it is there, its size and its last write time.
+struct FileStamp {
+    bool Exists = false;
+    ULONGLONG Size = 0;
+    ULONGLONG WriteTime = 0;
+
+    bool operator==(const FileStamp& other) const
+    {
+        return Exists == other.Exists && Size == other.Size && WriteTime == other.WriteTime;
+    }
+};
+
+ULONGLONG Combine(DWORD high, DWORD low)
+{
+    return (static_cast<ULONGLONG>(high) << 32) | low;
+}
+
+FileStamp StampOf(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return FileStamp();
+    }
+    return FileStamp{true, Combine(data.nFileSizeHigh, data.nFileSizeLow),
+                     Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::string text;
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return text;
+    }
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0) {
+        text.append(chunk, read);
+    }
+    CloseHandle(file);
+    return text;
+}
+
+// Writes the whole file and returns its stamp as this write left it: no one else can write in between.
+FileStamp WriteText(const std::wstring& path, const std::string& text)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return FileStamp();
+    }
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(file, &information);
+    CloseHandle(file);
+    if (!known) {
+        return FileStamp();
+    }
+    return FileStamp{true, Combine(information.nFileSizeHigh, information.nFileSizeLow),
+                     Combine(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)};
+}
+
+// One state file as this process last read or wrote it, so that the double's many calls neither parse nor
+// format the whole world each time. The file is read again whenever its stamp differs from the one seen then;
+// a write formats again only the entries that differ from those last written.
+template <class TEntry>
+class TCachedFile {
+public:
+    using Parser = std::vector<TEntry> (*)(const std::string&);
+    using Formatter = std::string (*)(const TEntry&);
+
+    TCachedFile(Parser parser, Formatter formatter) : parse(parser), format(formatter) {}
+
+    const std::vector<TEntry>& View(const std::wstring& path)
+    {
+        const FileStamp current = StampOf(path);
+        if (!valid || path != filePath || !(current == stamp)) {
+            // Stamped before reading: a change made meanwhile only makes the next use read again.
+            filePath = path;
+            stamp = current;
+            entries = parse(ReadText(path));
+            written.clear();
+            texts.clear();
+            valid = true;
+        }
+        return entries;
+    }
+
+    bool Change(const std::wstring& path, const std::function<bool(std::vector<TEntry>&)>& change)
+    {
+        View(path);
+        if (!change(entries)) {
+            valid = false;
+            return false;
+        }
+        std::string text = Format();
+        stamp = WriteText(path, text);
+        return true;
+    }
+
+private:
+    // Walks the entries along those last written: an entry that is the same keeps its text, and one entry
+    // taken out or put in does not make the rest look changed.
+    std::string Format()
+    {
+        std::vector<TEntry> nowWritten;
+        std::vector<std::string> nowTexts;
+        nowWritten.reserve(entries.size());
+        nowTexts.reserve(entries.size());
+        size_t old = 0;
+        for (size_t index = 0; index < entries.size(); ++index) {
+            if (old + 1 < written.size() && !(entries[index] == written[old]) && entries[index] == written[old + 1]) {
+                ++old; // the entry before was taken out
+            }
+            const bool same = old < written.size() && entries[index] == written[old];
+            const bool inserted = !same && old < written.size() && index + 1 < entries.size() &&
+                                  entries[index + 1] == written[old];
+            if (same) {
+                nowWritten.push_back(std::move(written[old]));
+                nowTexts.push_back(std::move(texts[old]));
+            } else {
+                nowWritten.push_back(entries[index]);
+                nowTexts.push_back(format(entries[index]));
+            }
+            old += inserted ? 0 : 1;
+        }
+        written = std::move(nowWritten);
+        texts = std::move(nowTexts);
+        std::string text;
+        for (const std::string& entryText : texts) {
+            text += (text.empty() ? "" : "\n") + entryText;
+        }
+        return text;
+    }
+
+    Parser parse;
+    Formatter format;
+    bool valid = false;
+    std::wstring filePath;
+    FileStamp stamp;
+    std::vector<TEntry> entries;
+    std::vector<TEntry> written;
+    std::vector<std::string> texts;
+};
+
+TCachedFile<Mailbox>& MailboxCache()
+{
+    static TCachedFile<Mailbox> cache(ParseMailboxes, FormatMailbox);
+    return cache;
+}
+
+TCachedFile<Profile>& ProfileCache()
+{
+    static TCachedFile<Profile> cache(ParseProfiles, FormatProfile);
+    return cache;
+}
+
+TCachedFile<Fault>& FaultCache()
+{
+    static TCachedFile<Fault> cache(ParseFaults, FormatFault);
+    return cache;
+}
+
 } // namespace
+
+bool operator==(const Property& a, const Property& b)
+{
+    return a.Tag == b.Tag && a.Text == b.Text && a.Bytes == b.Bytes && a.Number == b.Number;
+}
+
+bool operator==(const Message& a, const Message& b)
+{
+    return a.Id == b.Id && a.Associated == b.Associated && a.Props == b.Props;
+}
+
+bool operator==(const Mailbox& a, const Mailbox& b)
+{
+    return a.Server == b.Server && a.Dn == b.Dn && a.Name == b.Name && a.Stores == b.Stores &&
+           a.DefaultStore == b.DefaultStore && a.NextId == b.NextId && a.Messages == b.Messages;
+}
+
+bool operator==(const Service& a, const Service& b)
+{
+    return a.Name == b.Name && a.DisplayName == b.DisplayName && a.Uid == b.Uid && a.Props == b.Props;
+}
+
+bool operator==(const Profile& a, const Profile& b)
+{
+    return a.Name == b.Name && a.Services == b.Services;
+}
+
+bool operator==(const Fault& a, const Fault& b)
+{
+    return a.Call == b.Call && a.Result == b.Result && a.Use == b.Use && a.Mailbox == b.Mailbox && a.Text == b.Text;
+}
 
 Property UnicodeProperty(ULONG tag, const std::wstring& text)
 {
@@ -150,135 +483,57 @@ CStateDirectory CStateDirectory::FromEnvironment()
 
 std::vector<Mailbox> CStateDirectory::LoadMailboxes() const
 {
-    std::vector<Mailbox> mailboxes;
-    for (const Block& block : ParseBlocks(Read(MailboxesFile))) {
-        if (block.Kind == "mailbox") {
-            Mailbox mailbox;
-            mailbox.Server = WideValue(block, "server");
-            mailbox.Dn = WideValue(block, "dn");
-            mailbox.Name = WideValue(block, "name", mailbox.Dn.substr(mailbox.Dn.find_last_of(L'=') + 1));
-            mailbox.Stores = SplitList(WideValue(block, "stores", L"private"));
-            mailbox.DefaultStore = WideValue(block, "default", L"private");
-            mailbox.NextId = ParseNumber(block.Find("next"), 0);
-            mailboxes.push_back(mailbox);
-        } else if (block.Kind == "message" && !mailboxes.empty()) {
-            Message message;
-            message.Id = ParseNumber(block.Find("id"), 0);
-            message.Associated = ParseNumber(block.Find("associated"), 0) != 0;
-            ReadProperties(block, message.Props);
-            mailboxes.back().Messages.push_back(message);
-        }
-    }
-    for (Mailbox& mailbox : mailboxes) {
-        for (const Message& message : mailbox.Messages) {
-            mailbox.NextId = std::max(mailbox.NextId, message.Id + 1);
-        }
-        mailbox.NextId = std::max<ULONG>(mailbox.NextId, 1);
-        // A message seeded without an id gets the next free one.
-        for (Message& message : mailbox.Messages) {
-            if (message.Id == 0) {
-                message.Id = mailbox.NextId++;
-            }
-        }
-    }
-    return mailboxes;
+    return ParseMailboxes(Read(MailboxesFile));
 }
 
 void CStateDirectory::SaveMailboxes(const std::vector<Mailbox>& mailboxes) const
 {
-    std::vector<Block> blocks;
-    for (const Mailbox& mailbox : mailboxes) {
-        Block block{"mailbox", {}};
-        block.Add("server", EscapeWide(mailbox.Server));
-        block.Add("dn", EscapeWide(mailbox.Dn));
-        block.Add("name", EscapeWide(mailbox.Name));
-        block.Add("stores", EscapeWide(JoinList(mailbox.Stores)));
-        block.Add("default", EscapeWide(mailbox.DefaultStore));
-        block.Add("next", std::to_string(mailbox.NextId));
-        blocks.push_back(block);
-        for (const Message& message : mailbox.Messages) {
-            Block messageBlock{"message", {}};
-            messageBlock.Add("id", std::to_string(message.Id));
-            messageBlock.Add("associated", message.Associated ? "1" : "0");
-            WriteProperties(messageBlock, message.Props);
-            blocks.push_back(messageBlock);
-        }
-    }
-    Write(MailboxesFile, FormatBlocks(blocks));
+    Write(MailboxesFile, FormatAll(mailboxes, FormatMailbox));
 }
 
 std::vector<Profile> CStateDirectory::LoadProfiles() const
 {
-    std::vector<Profile> profiles;
-    for (const Block& block : ParseBlocks(Read(ProfilesFile))) {
-        if (block.Kind == "profile") {
-            profiles.push_back(Profile{BytesValue(block, "name"), {}});
-        } else if (block.Kind == "service" && !profiles.empty()) {
-            Service service;
-            service.Name = BytesValue(block, "name");
-            service.DisplayName = BytesValue(block, "display");
-            const std::string* uid = block.Find("uid");
-            service.Uid = uid == nullptr ? std::string() : BytesFromHex(*uid);
-            ReadProperties(block, service.Props);
-            profiles.back().Services.push_back(service);
-        }
-    }
-    return profiles;
+    return ParseProfiles(Read(ProfilesFile));
 }
 
 void CStateDirectory::SaveProfiles(const std::vector<Profile>& profiles) const
 {
-    std::vector<Block> blocks;
-    for (const Profile& profile : profiles) {
-        blocks.push_back(Block{"profile", {{"name", EscapeBytes(profile.Name)}}});
-        for (const Service& service : profile.Services) {
-            Block block{"service", {}};
-            block.Add("name", EscapeBytes(service.Name));
-            block.Add("display", EscapeBytes(service.DisplayName));
-            block.Add("uid", HexBytes(service.Uid));
-            WriteProperties(block, service.Props);
-            blocks.push_back(block);
-        }
-    }
-    Write(ProfilesFile, FormatBlocks(blocks));
+    Write(ProfilesFile, FormatAll(profiles, FormatProfile));
 }
 
 std::vector<Fault> CStateDirectory::LoadFaults() const
 {
-    std::vector<Fault> faults;
-    for (const Block& block : ParseBlocks(Read(FaultsFile))) {
-        if (block.Kind == "fault") {
-            Fault fault;
-            fault.Call = WideValue(block, "call");
-            fault.Result = static_cast<HRESULT>(ParseNumber(block.Find("result"), static_cast<ULONG>(E_FAIL)));
-            fault.Use = ParseNumber(block.Find("use"), 0);
-            fault.Mailbox = WideValue(block, "mailbox");
-            fault.Text = WideValue(block, "text");
-            faults.push_back(fault);
-        }
-    }
-    return faults;
+    return ParseFaults(Read(FaultsFile));
 }
 
 void CStateDirectory::SaveFaults(const std::vector<Fault>& faults) const
 {
-    std::vector<Block> blocks;
-    for (const Fault& fault : faults) {
-        Block block{"fault", {}};
-        block.Add("call", EscapeWide(fault.Call));
-        block.Add("result", HexResult(fault.Result));
-        if (fault.Use != 0) {
-            block.Add("use", std::to_string(fault.Use));
-        }
-        if (!fault.Mailbox.empty()) {
-            block.Add("mailbox", EscapeWide(fault.Mailbox));
-        }
-        if (!fault.Text.empty()) {
-            block.Add("text", EscapeWide(fault.Text));
-        }
-        blocks.push_back(block);
-    }
-    Write(FaultsFile, FormatBlocks(blocks));
+    Write(FaultsFile, FormatAll(faults, FormatFault));
+}
+
+const std::vector<Mailbox>& CStateDirectory::Mailboxes() const
+{
+    return MailboxCache().View(FilePath(MailboxesFile));
+}
+
+const std::vector<Profile>& CStateDirectory::Profiles() const
+{
+    return ProfileCache().View(FilePath(ProfilesFile));
+}
+
+const std::vector<Fault>& CStateDirectory::Faults() const
+{
+    return FaultCache().View(FilePath(FaultsFile));
+}
+
+bool CStateDirectory::ChangeMailboxes(const std::function<bool(std::vector<Mailbox>&)>& change) const
+{
+    return MailboxCache().Change(FilePath(MailboxesFile), change);
+}
+
+bool CStateDirectory::ChangeProfiles(const std::function<bool(std::vector<Profile>&)>& change) const
+{
+    return ProfileCache().Change(FilePath(ProfilesFile), change);
 }
 
 std::vector<ULONG> CStateDirectory::LoadUses() const
@@ -344,32 +599,19 @@ void CStateDirectory::AppendCall(const std::string& line) const
     Append(CallsFile, line + "\n");
 }
 
+std::wstring CStateDirectory::FilePath(const wchar_t* name) const
+{
+    return path + L"\\" + name;
+}
+
 std::string CStateDirectory::Read(const wchar_t* name) const
 {
-    std::string text;
-    const HANDLE file = CreateFileW((path + L"\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return text;
-    }
-    char chunk[65536];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0) {
-        text.append(chunk, read);
-    }
-    CloseHandle(file);
-    return text;
+    return ReadText(FilePath(name));
 }
 
 void CStateDirectory::Write(const wchar_t* name, const std::string& text) const
 {
-    const HANDLE file =
-        CreateFileW((path + L"\\" + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(file);
-    }
+    WriteText(FilePath(name), text);
 }
 
 void CStateDirectory::Append(const wchar_t* name, const std::string& text) const
@@ -381,6 +623,31 @@ void CStateDirectory::Append(const wchar_t* name, const std::string& text) const
         WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         CloseHandle(file);
     }
+}
+
+void CCallLog::Append(const CStateDirectory& state, const std::string& line)
+{
+    const std::wstring wanted = state.Path() + L"\\" + CallsFile;
+    if (file == INVALID_HANDLE_VALUE || wanted != path) {
+        Close();
+        file = CreateFileW(wanted.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, 0, nullptr);
+        path = wanted;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        const std::string text = line + "\n";
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+}
+
+void CCallLog::Close()
+{
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    file = INVALID_HANDLE_VALUE;
+    path.clear();
 }
 
 std::string PropertyKey(ULONG tag)
