@@ -276,23 +276,27 @@ std::string ReadText(const std::wstring& path)
     return text;
 }
 
-// Writes the whole file and returns its stamp as this write left it: no one else can write in between.
+// Writes the whole file and returns its stamp as this write left it: no one else can write in between. The
+// file is overwritten in place and then cut to length; truncating it first, which makes ext4 start writing it
+// back at close, doubled the cost of a write here.
 FileStamp WriteText(const std::wstring& path, const std::string& text)
 {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return FileStamp();
     }
     DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    BY_HANDLE_FILE_INFORMATION information{};
-    const bool known = GetFileInformationByHandle(file, &information);
+    FILETIME writeTime{};
+    LARGE_INTEGER size{};
+    const bool known = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                       SetEndOfFile(file) && GetFileTime(file, nullptr, nullptr, &writeTime) &&
+                       GetFileSizeEx(file, &size);
     CloseHandle(file);
     if (!known) {
         return FileStamp();
     }
-    return FileStamp{true, Combine(information.nFileSizeHigh, information.nFileSizeLow),
-                     Combine(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)};
+    return FileStamp{true, static_cast<ULONGLONG>(size.QuadPart),
+                     Combine(writeTime.dwHighDateTime, writeTime.dwLowDateTime)};
 }
 
 // One state file as this process last read or wrote it, so that the double's many calls neither parse nor
@@ -328,20 +332,19 @@ public:
             valid = false;
             return false;
         }
-        std::string text = Format();
-        stamp = WriteText(path, text);
+        Format();
+        stamp = WriteText(path, fileText);
         return true;
     }
 
 private:
     // Walks the entries along those last written: an entry that is the same keeps its text, and one entry
-    // taken out or put in does not make the rest look changed.
-    std::string Format()
+    // taken out or put in does not make the rest look changed. Everything is put together in memory kept
+    // from one write to the next: fresh memory on every write cost more than the write itself.
+    void Format()
     {
-        std::vector<TEntry> nowWritten;
-        std::vector<std::string> nowTexts;
-        nowWritten.reserve(entries.size());
-        nowTexts.reserve(entries.size());
+        nextWritten.clear();
+        nextTexts.clear();
         size_t old = 0;
         for (size_t index = 0; index < entries.size(); ++index) {
             if (old + 1 < written.size() && !(entries[index] == written[old]) && entries[index] == written[old + 1]) {
@@ -351,21 +354,23 @@ private:
             const bool inserted = !same && old < written.size() && index + 1 < entries.size() &&
                                   entries[index + 1] == written[old];
             if (same) {
-                nowWritten.push_back(std::move(written[old]));
-                nowTexts.push_back(std::move(texts[old]));
+                nextWritten.push_back(std::move(written[old]));
+                nextTexts.push_back(std::move(texts[old]));
             } else {
-                nowWritten.push_back(entries[index]);
-                nowTexts.push_back(format(entries[index]));
+                nextWritten.push_back(entries[index]);
+                nextTexts.push_back(format(entries[index]));
             }
             old += inserted ? 0 : 1;
         }
-        written = std::move(nowWritten);
-        texts = std::move(nowTexts);
-        std::string text;
+        written.swap(nextWritten);
+        texts.swap(nextTexts);
+        fileText.clear();
         for (const std::string& entryText : texts) {
-            text += (text.empty() ? "" : "\n") + entryText;
+            if (!fileText.empty()) {
+                fileText += '\n';
+            }
+            fileText += entryText;
         }
-        return text;
     }
 
     Parser parse;
@@ -376,6 +381,9 @@ private:
     std::vector<TEntry> entries;
     std::vector<TEntry> written;
     std::vector<std::string> texts;
+    std::vector<TEntry> nextWritten;
+    std::vector<std::string> nextTexts;
+    std::string fileText;
 };
 
 TCachedFile<Mailbox>& MailboxCache()
