@@ -2,8 +2,9 @@
 //
 // The bare baseline of the tool's directory phase: binds BASE on SERVER once, as the tool binds its naming
 // context (ADsOpenObject, secure authentication, IDirectoryObject), then for every line of the file LINES (one
-// legacyExchangeDN a line, ASCII or UTF-8) runs the search the tool runs for a mailbox line (the same filter,
-// attribute, scope and page size) and reads the first row's proxyAddresses, and nothing else. Prints
+// legacyExchangeDN a line, ASCII or UTF-8) makes the ADSI calls the tool makes for a mailbox line, and nothing
+// else: IDirectorySearch from the bound object, the scope and page size, the search with the same filter and
+// attribute, the first row, its proxyAddresses, and the handle closed. Prints
 //   bind <start> <end>
 //   searches <start> <end> lines=<n> found=<accounts with an X500 address>
 // with times in seconds since 1970 (microseconds), the clock slapd stamps its log with. Fails (exit code 1)
@@ -135,11 +136,26 @@ std::wstring EscapeFilterValue(const std::wstring& value)
     return escaped;
 }
 
-// True when the first matching account has an X500 proxy address.
-bool FindTarget(IDirectorySearch* search, const std::wstring& line)
+void SetPreferences(IDirectorySearch* search)
 {
+    ADS_SEARCHPREF_INFO preferences[2] = {};
+    preferences[0].dwSearchPref = ADS_SEARCHPREF_SEARCH_SCOPE;
+    preferences[0].vValue.dwType = ADSTYPE_INTEGER;
+    preferences[0].vValue.Integer = ADS_SCOPE_SUBTREE;
+    preferences[1].dwSearchPref = ADS_SEARCHPREF_PAGESIZE;
+    preferences[1].vValue.dwType = ADSTYPE_INTEGER;
+    preferences[1].vValue.Integer = pageSize;
+    Check(search->SetSearchPreference(preferences, 2), "SetSearchPreference");
+}
+
+// True when the first matching account has an X500 proxy address.
+bool FindTarget(IDirectoryObject* object, const std::wstring& line)
+{
+    TComPtr<IDirectorySearch> search;
+    Check(object->QueryInterface(IID_IDirectorySearch, search.Put()), "QueryInterface");
+    SetPreferences(search.Get());
     wchar_t proxyAddresses[] = L"proxyAddresses";
-    const CSearch rows(search, L"(&(objectClass=user)(legacyExchangeDN=" + EscapeFilterValue(line) + L"))",
+    const CSearch rows(search.Get(), L"(&(objectClass=user)(legacyExchangeDN=" + EscapeFilterValue(line) + L"))",
                        proxyAddresses);
     const HRESULT first = search->GetFirstRow(rows.Handle());
     if (first == S_ADS_NOMORE_ROWS) {
@@ -169,21 +185,10 @@ int Probe(const std::wstring& server, const std::wstring& base, const wchar_t* a
     Check(::ADsOpenObject((L"LDAP://" + server + L"/" + base).c_str(), account, password, ADS_SECURE_AUTHENTICATION,
                           IID_IDirectoryObject, object.Put()),
           "ADsOpenObject");
-    TComPtr<IDirectorySearch> search;
-    Check(object->QueryInterface(IID_IDirectorySearch, search.Put()), "QueryInterface");
-    ADS_SEARCHPREF_INFO preferences[2] = {};
-    preferences[0].dwSearchPref = ADS_SEARCHPREF_SEARCH_SCOPE;
-    preferences[0].vValue.dwType = ADSTYPE_INTEGER;
-    preferences[0].vValue.Integer = ADS_SCOPE_SUBTREE;
-    preferences[1].dwSearchPref = ADS_SEARCHPREF_PAGESIZE;
-    preferences[1].vValue.dwType = ADSTYPE_INTEGER;
-    preferences[1].vValue.Integer = pageSize;
-    Check(search->SetSearchPreference(preferences, 2), "SetSearchPreference");
     const unsigned long long searchStart = Now();
-
     size_t found = 0;
     for (const std::wstring& line : lines) {
-        found += FindTarget(search.Get(), line) ? 1 : 0;
+        found += FindTarget(object.Get(), line) ? 1 : 0;
     }
     const unsigned long long searchEnd = Now();
     PrintSpan("bind", bindStart, searchStart);
