@@ -100,8 +100,9 @@ std::vector<std::wstring> ReadLines(const wchar_t* path)
         }
         if (!line.empty()) {
             std::wstring wide(line.size(), L'\0');
-            wide.resize(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                                                  &wide[0], static_cast<int>(wide.size()))));
+            const int length = ::MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &wide[0],
+                                                     static_cast<int>(wide.size()));
+            wide.resize(static_cast<size_t>(length));
             lines.push_back(wide);
         }
     }

@@ -71,16 +71,11 @@ STDMETHODIMP CProfAdmin::CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR, 
     if (!present || profileName.empty() || profileName.size() > MaxProfileName) {
         return call.End(MAPI_E_INVALID_PARAMETER, L"The profile name is missing or too long.");
     }
-    const bool created = CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
-        if (FindProfile(profiles, profileName) != nullptr) {
-            return false;
-        }
-        profiles.push_back(Profile{profileName, {}});
-        return true;
-    });
-    if (!created) {
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    if (FindProfile(state.Profiles(), profileName) != nullptr) {
         return call.End(MAPI_E_NO_ACCESS, L"A profile named " + FromAnsi(profileName) + L" already exists.");
     }
+    state.AddProfile(Profile{profileName, {}});
     return call.End();
 }
 
@@ -92,17 +87,12 @@ STDMETHODIMP CProfAdmin::DeleteProfile(LPTSTR name, ULONG flags)
     if (call.Refused()) {
         return call.End();
     }
-    const bool deleted = CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
-        const Profile* profile = FindProfile(profiles, profileName);
-        if (profile == nullptr) {
-            return false;
-        }
-        profiles.erase(profiles.begin() + (profile - profiles.data()));
-        return true;
-    });
-    if (!deleted) {
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Profile* profile = FindProfile(state.Profiles(), profileName);
+    if (profile == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" does not exist.");
     }
+    state.RemoveProfile(profile - state.Profiles().data());
     return call.End();
 }
 
@@ -159,19 +149,18 @@ public:
 
 private:
     // The profile as it stands in the state now; null once it has been deleted.
-    Profile* CurrentProfile(std::vector<Profile>& profiles) const { return FindProfile(profiles, profileName); }
-    const Profile* CurrentProfile() const
+    const Profile* CurrentProfile(const CStateDirectory& state) const
     {
-        return FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
+        return FindProfile(state.Profiles(), profileName);
     }
-    static Service* FindService(Profile& profile, const MAPIUID* uid);
+    static const Service* FindService(const Profile& profile, const MAPIUID* uid);
 
     std::string profileName;
 };
 
-Service* CServiceAdmin::FindService(Profile& profile, const MAPIUID* uid)
+const Service* CServiceAdmin::FindService(const Profile& profile, const MAPIUID* uid)
 {
-    for (Service& service : profile.Services) {
+    for (const Service& service : profile.Services) {
         if (uid != nullptr && service.Uid == std::string(reinterpret_cast<const char*>(uid->ab), sizeof uid->ab)) {
             return &service;
         }
@@ -194,7 +183,7 @@ STDMETHODIMP CServiceAdmin::GetMsgServiceTable(ULONG flags, LPMAPITABLE* table)
     if (call.Refused()) {
         return call.End();
     }
-    const Profile* profile = CurrentProfile();
+    const Profile* profile = CurrentProfile(CStateDirectory::FromEnvironment());
     if (profile == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" no longer exists.");
     }
@@ -224,22 +213,18 @@ STDMETHODIMP CServiceAdmin::CreateMsgService(LPTSTR service, LPTSTR displayName,
     if (!SameTextNoCase(FromAnsi(serviceName), FromAnsi(ExchangeServiceName))) {
         return call.End(MAPI_E_NOT_FOUND, L"The service " + FromAnsi(serviceName) + L" is not in MAPISVC.INF.");
     }
-    HRESULT refusal = S_OK;
-    std::wstring text;
-    CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
-        Profile* profile = CurrentProfile(profiles);
-        if (profile == nullptr) {
-            refusal = MAPI_E_NOT_FOUND;
-            text = L"The profile " + FromAnsi(profileName) + L" no longer exists.";
-        } else if (ExchangeService(*profile) != nullptr) {
-            refusal = MAPI_E_NO_ACCESS;
-            text = L"The profile already holds this single-copy service.";
-        } else {
-            profile->Services.push_back(Service{serviceName, AnsiArgument(displayName, flags), NewServiceUid(), {}});
-        }
-        return refusal == S_OK;
-    });
-    return call.End(refusal, text);
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Profile* profile = CurrentProfile(state);
+    if (profile == nullptr) {
+        return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" no longer exists.");
+    }
+    if (ExchangeService(*profile) != nullptr) {
+        return call.End(MAPI_E_NO_ACCESS, L"The profile already holds this single-copy service.");
+    }
+    const Service added{serviceName, AnsiArgument(displayName, flags), NewServiceUid(), {}};
+    state.ChangeProfile(profile - state.Profiles().data(),
+                        [&](Profile& changed) { changed.Services.push_back(added); });
+    return call.End();
 }
 
 STDMETHODIMP CServiceAdmin::DeleteMsgService(LPMAPIUID uid)
@@ -248,18 +233,16 @@ STDMETHODIMP CServiceAdmin::DeleteMsgService(LPMAPIUID uid)
     if (call.Refused()) {
         return call.End();
     }
-    const bool deleted = CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
-        Profile* profile = CurrentProfile(profiles);
-        const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
-        if (service == nullptr) {
-            return false;
-        }
-        profile->Services.erase(profile->Services.begin() + (service - profile->Services.data()));
-        return true;
-    });
-    if (!deleted) {
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Profile* profile = CurrentProfile(state);
+    const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
+    if (service == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
     }
+    const auto serviceIndex = service - profile->Services.data();
+    state.ChangeProfile(profile - state.Profiles().data(), [&](Profile& changed) {
+        changed.Services.erase(changed.Services.begin() + serviceIndex);
+    });
     return call.End();
 }
 
@@ -285,20 +268,18 @@ STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG 
     if (count != 0 && values == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
-    const bool configured = CStateDirectory::FromEnvironment().ChangeProfiles([&](std::vector<Profile>& profiles) {
-        Profile* profile = CurrentProfile(profiles);
-        Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
-        if (service == nullptr) {
-            return false;
-        }
-        for (const Property& setting : settings) {
-            SetProperty(service->Props, setting);
-        }
-        return true;
-    });
-    if (!configured) {
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Profile* profile = CurrentProfile(state);
+    const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
+    if (service == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
     }
+    const auto serviceIndex = service - profile->Services.data();
+    state.ChangeProfile(profile - state.Profiles().data(), [&](Profile& changed) {
+        for (const Property& setting : settings) {
+            SetProperty(changed.Services[serviceIndex].Props, setting);
+        }
+    });
     return call.End();
 }
 

@@ -183,7 +183,8 @@ HRESULT LogonToProfile(ULONG_PTR, LPTSTR name, LPTSTR password, ULONG flags, LPM
     if (Initializations() == 0) {
         return call.End(MAPI_E_NOT_INITIALIZED);
     }
-    const Profile* profile = present ? FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName) : nullptr;
+    const Profile* profile =
+        present ? FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName) : nullptr;
     if (profile == nullptr) {
         return call.End(MAPI_E_LOGON_FAILED);
     }

@@ -299,9 +299,9 @@ FileStamp WriteText(const std::wstring& path, const std::string& text)
                      Combine(writeTime.dwHighDateTime, writeTime.dwLowDateTime)};
 }
 
-// One state file as this process last read or wrote it, so that the double's many calls neither parse nor
-// format the whole world each time. The file is read again whenever its stamp differs from the one seen then;
-// a write formats again only the entries that differ from those last written.
+// One state file as this process last read or wrote it, with the text of each entry, so that the double's many
+// calls neither parse nor format the whole world each time. The file is read again whenever its stamp differs
+// from the one seen then; an edit formats again only the entry it changes.
 template <class TEntry>
 class TCachedFile {
 public:
@@ -313,76 +313,72 @@ public:
     const std::vector<TEntry>& View(const std::wstring& path)
     {
         const FileStamp current = StampOf(path);
-        if (!valid || path != filePath || !(current == stamp)) {
+        if (path != filePath || !(current == stamp)) {
             // Stamped before reading: a change made meanwhile only makes the next use read again.
             filePath = path;
             stamp = current;
             entries = parse(ReadText(path));
-            written.clear();
-            texts.clear();
-            valid = true;
+            texts.assign(entries.size(), std::string()); // formatted when first written
         }
         return entries;
     }
 
-    bool Change(const std::wstring& path, const std::function<bool(std::vector<TEntry>&)>& change)
+    void Change(const std::wstring& path, size_t index, const std::function<void(TEntry&)>& change)
     {
-        View(path);
-        if (!change(entries)) {
-            valid = false;
-            return false;
-        }
-        Format();
-        stamp = WriteText(path, fileText);
-        return true;
+        Take(path);
+        change(entries.at(index));
+        texts[index] = format(entries[index]);
+        Write();
+    }
+
+    void Add(const std::wstring& path, const TEntry& entry)
+    {
+        Take(path);
+        entries.push_back(entry);
+        texts.push_back(format(entry));
+        Write();
+    }
+
+    void Remove(const std::wstring& path, size_t index)
+    {
+        Take(path);
+        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+        texts.erase(texts.begin() + static_cast<std::ptrdiff_t>(index));
+        Write();
     }
 
 private:
-    // Walks the entries along those last written: an entry that is the same keeps its text, and one entry
-    // taken out or put in does not make the rest look changed. Everything is put together in memory kept
-    // from one write to the next: fresh memory on every write cost more than the write itself.
-    void Format()
+    // An edit works on the view its caller just read; only another directory's file is read first.
+    void Take(const std::wstring& path)
     {
-        nextWritten.clear();
-        nextTexts.clear();
-        size_t old = 0;
-        for (size_t index = 0; index < entries.size(); ++index) {
-            if (old + 1 < written.size() && !(entries[index] == written[old]) && entries[index] == written[old + 1]) {
-                ++old; // the entry before was taken out
-            }
-            const bool same = old < written.size() && entries[index] == written[old];
-            const bool inserted = !same && old < written.size() && index + 1 < entries.size() &&
-                                  entries[index + 1] == written[old];
-            if (same) {
-                nextWritten.push_back(std::move(written[old]));
-                nextTexts.push_back(std::move(texts[old]));
-            } else {
-                nextWritten.push_back(entries[index]);
-                nextTexts.push_back(format(entries[index]));
-            }
-            old += inserted ? 0 : 1;
+        if (path != filePath) {
+            View(path);
         }
-        written.swap(nextWritten);
-        texts.swap(nextTexts);
+    }
+
+    // The file's text is put together in a buffer kept from one write to the next: fresh memory on every write
+    // cost more than the write itself.
+    void Write()
+    {
         fileText.clear();
-        for (const std::string& entryText : texts) {
+        for (size_t index = 0; index < entries.size(); ++index) {
+            if (texts[index].empty()) {
+                texts[index] = format(entries[index]);
+            }
             if (!fileText.empty()) {
                 fileText += '\n';
             }
-            fileText += entryText;
+            fileText += texts[index];
         }
+        stamp = WriteText(filePath, fileText);
     }
 
     Parser parse;
     Formatter format;
-    bool valid = false;
     std::wstring filePath;
     FileStamp stamp;
     std::vector<TEntry> entries;
-    std::vector<TEntry> written;
     std::vector<std::string> texts;
-    std::vector<TEntry> nextWritten;
-    std::vector<std::string> nextTexts;
     std::string fileText;
 };
 
@@ -405,37 +401,6 @@ TCachedFile<Fault>& FaultCache()
 }
 
 } // namespace
-
-bool operator==(const Property& a, const Property& b)
-{
-    return a.Tag == b.Tag && a.Text == b.Text && a.Bytes == b.Bytes && a.Number == b.Number;
-}
-
-bool operator==(const Message& a, const Message& b)
-{
-    return a.Id == b.Id && a.Associated == b.Associated && a.Props == b.Props;
-}
-
-bool operator==(const Mailbox& a, const Mailbox& b)
-{
-    return a.Server == b.Server && a.Dn == b.Dn && a.Name == b.Name && a.Stores == b.Stores &&
-           a.DefaultStore == b.DefaultStore && a.NextId == b.NextId && a.Messages == b.Messages;
-}
-
-bool operator==(const Service& a, const Service& b)
-{
-    return a.Name == b.Name && a.DisplayName == b.DisplayName && a.Uid == b.Uid && a.Props == b.Props;
-}
-
-bool operator==(const Profile& a, const Profile& b)
-{
-    return a.Name == b.Name && a.Services == b.Services;
-}
-
-bool operator==(const Fault& a, const Fault& b)
-{
-    return a.Call == b.Call && a.Result == b.Result && a.Use == b.Use && a.Mailbox == b.Mailbox && a.Text == b.Text;
-}
 
 Property UnicodeProperty(ULONG tag, const std::wstring& text)
 {
@@ -534,14 +499,24 @@ const std::vector<Fault>& CStateDirectory::Faults() const
     return FaultCache().View(FilePath(FaultsFile));
 }
 
-bool CStateDirectory::ChangeMailboxes(const std::function<bool(std::vector<Mailbox>&)>& change) const
+void CStateDirectory::ChangeMailbox(size_t index, const std::function<void(Mailbox&)>& change) const
 {
-    return MailboxCache().Change(FilePath(MailboxesFile), change);
+    MailboxCache().Change(FilePath(MailboxesFile), index, change);
 }
 
-bool CStateDirectory::ChangeProfiles(const std::function<bool(std::vector<Profile>&)>& change) const
+void CStateDirectory::AddProfile(const Profile& profile) const
 {
-    return ProfileCache().Change(FilePath(ProfilesFile), change);
+    ProfileCache().Add(FilePath(ProfilesFile), profile);
+}
+
+void CStateDirectory::ChangeProfile(size_t index, const std::function<void(Profile&)>& change) const
+{
+    ProfileCache().Change(FilePath(ProfilesFile), index, change);
+}
+
+void CStateDirectory::RemoveProfile(size_t index) const
+{
+    ProfileCache().Remove(FilePath(ProfilesFile), index);
 }
 
 std::vector<ULONG> CStateDirectory::LoadUses() const

@@ -71,14 +71,6 @@ struct Fault {
     std::wstring Text;    // what GetLastError then reports; empty: no MAPIERROR
 };
 
-// Equal in every member.
-bool operator==(const Property& a, const Property& b);
-bool operator==(const Message& a, const Message& b);
-bool operator==(const Mailbox& a, const Mailbox& b);
-bool operator==(const Service& a, const Service& b);
-bool operator==(const Profile& a, const Profile& b);
-bool operator==(const Fault& a, const Fault& b);
-
 // What was still alive when a process's last MAPIUninitialize ended MAPI.
 struct Accounting {
     ULONG Objects = 0;
@@ -102,11 +94,12 @@ public:
     const std::vector<Mailbox>& Mailboxes() const;
     const std::vector<Profile>& Profiles() const;
     const std::vector<Fault>& Faults() const;
-    // Lets `change` edit that view in place and writes the file at once, formatting again only the entries
-    // that changed. When `change` returns false nothing is written, and the view is read again next time in
-    // case `change` had begun to edit it.
-    bool ChangeMailboxes(const std::function<bool(std::vector<Mailbox>&)>& change) const;
-    bool ChangeProfiles(const std::function<bool(std::vector<Profile>&)>& change) const;
+    // Edit that view and write the file at once, formatting again only the entry they touch. An index is a
+    // position in the view just read.
+    void ChangeMailbox(size_t index, const std::function<void(Mailbox&)>& change) const;
+    void AddProfile(const Profile& profile) const;
+    void ChangeProfile(size_t index, const std::function<void(Profile&)>& change) const;
+    void RemoveProfile(size_t index) const;
 
     std::vector<Mailbox> LoadMailboxes() const;
     void SaveMailboxes(const std::vector<Mailbox>& mailboxes) const;

@@ -168,33 +168,24 @@ STDMETHODIMP CMessage::SaveChanges(ULONG flags)
     if (!writable) {
         return call.End(MAPI_E_NO_ACCESS, L"The message is open for reading only.");
     }
-    HRESULT refusal = S_OK;
-    std::wstring text;
-    CStateDirectory::FromEnvironment().ChangeMailboxes([&](std::vector<Mailbox>& mailboxes) {
-        Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn());
-        if (mailbox == nullptr) {
-            refusal = MAPI_E_NOT_FOUND;
-            text = GoneText;
-            return false;
-        }
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
+    if (mailbox == nullptr) {
+        return call.End(MAPI_E_NOT_FOUND, GoneText);
+    }
+    if (id != 0 && FindMessage(*mailbox, id) == nullptr) {
+        return call.End(MAPI_E_OBJECT_DELETED, L"The message has been deleted.");
+    }
+    state.ChangeMailbox(mailbox - state.Mailboxes().data(), [&](Mailbox& changed) {
         if (id == 0) {
-            id = mailbox->NextId++;
-            mailbox->Messages.push_back(Message{id, associated, {}});
+            id = changed.NextId++;
+            changed.Messages.push_back(Message{id, associated, {}});
         }
-        Message* message = FindMessage(*mailbox, id);
-        if (message == nullptr) {
-            refusal = MAPI_E_OBJECT_DELETED;
-            text = L"The message has been deleted.";
-            return false;
-        }
+        Message* message = FindMessage(changed, id);
         for (const Property& property : pending) {
             SetProperty(message->Props, property);
         }
-        return true;
     });
-    if (refusal != S_OK) {
-        return call.End(refusal, text);
-    }
     pending.clear();
     open = (flags & (KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE)) != 0;
     writable = (flags & KEEP_OPEN_READWRITE) != 0;
@@ -368,27 +359,24 @@ STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, UL
     if (!writable) {
         return call.End(MAPI_E_NO_ACCESS, L"The folder is open for reading only.");
     }
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
+    if (mailbox == nullptr) {
+        return call.End(MAPI_E_NOT_FOUND, GoneText);
+    }
     bool partial = false;
-    const bool found = CStateDirectory::FromEnvironment().ChangeMailboxes([&](std::vector<Mailbox>& mailboxes) {
-        Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn());
-        if (mailbox == nullptr) {
-            return false;
-        }
+    state.ChangeMailbox(mailbox - state.Mailboxes().data(), [&](Mailbox& changed) {
         for (const EntryRef& ref : refs) {
             Message* message = ref.Type == 'M' && SameTextNoCase(ref.Dn, MailboxDn())
-                                   ? FindMessage(*mailbox, std::wcstoul(ref.Part.c_str(), nullptr, 10))
+                                   ? FindMessage(changed, std::wcstoul(ref.Part.c_str(), nullptr, 10))
                                    : nullptr;
             if (message == nullptr) {
                 partial = true;
                 continue;
             }
-            mailbox->Messages.erase(mailbox->Messages.begin() + (message - mailbox->Messages.data()));
+            changed.Messages.erase(changed.Messages.begin() + (message - changed.Messages.data()));
         }
-        return true;
     });
-    if (!found) {
-        return call.End(MAPI_E_NOT_FOUND, GoneText);
-    }
     return partial ? call.End(MAPI_W_PARTIAL_COMPLETION, L"Some of the messages were not in the folder.") : call.End();
 }
 

@@ -99,21 +99,11 @@ const Mailbox* FindMailbox(const std::vector<Mailbox>& mailboxes, const std::wst
     return found == mailboxes.end() ? nullptr : &*found;
 }
 
-Mailbox* FindMailbox(std::vector<Mailbox>& mailboxes, const std::wstring& dn)
-{
-    return const_cast<Mailbox*>(FindMailbox(static_cast<const std::vector<Mailbox>&>(mailboxes), dn));
-}
-
 const Profile* FindProfile(const std::vector<Profile>& profiles, const std::string& name)
 {
     const auto found = std::find_if(profiles.begin(), profiles.end(),
                                     [&](const Profile& profile) { return SameAnsiTextNoCase(profile.Name, name); });
     return found == profiles.end() ? nullptr : &*found;
-}
-
-Profile* FindProfile(std::vector<Profile>& profiles, const std::string& name)
-{
-    return const_cast<Profile*>(FindProfile(static_cast<const std::vector<Profile>&>(profiles), name));
 }
 
 const Service* ExchangeService(const Profile& profile)

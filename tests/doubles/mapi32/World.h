@@ -18,9 +18,7 @@ std::string MakeEntryId(char type, const std::wstring& part, const std::wstring&
 bool ParseEntryId(ULONG size, const void* entryId, EntryRef& ref);
 
 const Mailbox* FindMailbox(const std::vector<Mailbox>& mailboxes, const std::wstring& dn);
-Mailbox* FindMailbox(std::vector<Mailbox>& mailboxes, const std::wstring& dn);
 const Profile* FindProfile(const std::vector<Profile>& profiles, const std::string& name);
-Profile* FindProfile(std::vector<Profile>& profiles, const std::string& name);
 const Service* ExchangeService(const Profile& profile);
 // The mailbox the profile's Exchange service is pointed at; empty when it has none.
 std::wstring ProfileMailbox(const std::string& profileName);
