@@ -312,7 +312,20 @@ public:
 
     const std::vector<TEntry>& View(const std::wstring& path)
     {
-        const FileStamp current = StampOf(path);
+        // A missing file is looked for again only once its directory has changed: under Wine, looking for a
+        // file that is not there costs several times as much as looking at the directory, and every call looks
+        // for faults.txt, which most runs do not have.
+        const std::wstring directory = path.substr(0, path.find_last_of(L'\\'));
+        if (path == filePath && !stamp.Exists && StampOf(directory) == directoryStamp) {
+            return entries;
+        }
+        FileStamp current = StampOf(path);
+        if (!current.Exists) {
+            // The directory is stamped before the file is looked for once more, so a file added after that look
+            // changes the directory's stamp.
+            directoryStamp = StampOf(directory);
+            current = StampOf(path);
+        }
         if (path != filePath || !(current == stamp)) {
             // Stamped before reading: a change made meanwhile only makes the next use read again.
             filePath = path;
@@ -377,6 +390,7 @@ private:
     Formatter format;
     std::wstring filePath;
     FileStamp stamp;
+    FileStamp directoryStamp;
     std::vector<TEntry> entries;
     std::vector<std::string> texts;
     std::string fileText;
