@@ -24,6 +24,8 @@ wchar_t* CopyText(const std::wstring& text, void* parent);
 
 void CountLiveBlocks(Accounting& accounting);
 
+// The call record, held open while MAPI is started.
+CCallLog& CallLog();
 // How many MAPIInitialize calls are not yet matched by MAPIUninitialize.
 ULONG& Initializations();
 void NoteMisuse(const std::string& what);
@@ -34,6 +36,8 @@ Accounting TakeAccounting();
 std::string ToAnsi(const std::wstring& text);
 std::wstring FromAnsi(const std::string& text);
 bool SameTextNoCase(const std::wstring& a, const std::wstring& b);
+// The same for text in the ANSI code page.
+bool SameAnsiTextNoCase(const std::string& a, const std::string& b);
 // A string argument that may be wide (MAPI_UNICODE in `flags`) or narrow, as ANSI; `present` tells null apart.
 std::string AnsiArgument(const void* text, ULONG flags, bool* present = nullptr);
 std::wstring WideArgument(const void* text, ULONG flags, bool* present = nullptr);

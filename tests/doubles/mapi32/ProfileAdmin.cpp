@@ -50,7 +50,7 @@ STDMETHODIMP CProfAdmin::GetProfileTable(ULONG flags, LPMAPITABLE* table)
         return call.End();
     }
     std::vector<Properties> rows;
-    for (const Profile& profile : CStateDirectory::FromEnvironment().LoadProfiles()) {
+    for (const Profile& profile : CStateDirectory::FromEnvironment().Profiles()) {
         rows.push_back({BytesProperty(PR_DISPLAY_NAME_A, profile.Name), NumberProperty(PR_DEFAULT_PROFILE, 0)});
     }
     const ULONG nameColumn = (flags & MAPI_UNICODE) != 0 ? PR_DISPLAY_NAME_W : PR_DISPLAY_NAME_A;
@@ -72,12 +72,10 @@ STDMETHODIMP CProfAdmin::CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR, 
         return call.End(MAPI_E_INVALID_PARAMETER, L"The profile name is missing or too long.");
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    if (FindProfile(profiles, profileName) != nullptr) {
+    if (FindProfile(state.Profiles(), profileName) != nullptr) {
         return call.End(MAPI_E_NO_ACCESS, L"A profile named " + FromAnsi(profileName) + L" already exists.");
     }
-    profiles.push_back(Profile{profileName, {}});
-    state.SaveProfiles(profiles);
+    state.AddProfile(Profile{profileName, {}});
     return call.End();
 }
 
@@ -90,13 +88,11 @@ STDMETHODIMP CProfAdmin::DeleteProfile(LPTSTR name, ULONG flags)
         return call.End();
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    const Profile* profile = FindProfile(profiles, profileName);
+    const Profile* profile = FindProfile(state.Profiles(), profileName);
     if (profile == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" does not exist.");
     }
-    profiles.erase(profiles.begin() + (profile - profiles.data()));
-    state.SaveProfiles(profiles);
+    state.RemoveProfile(profile - state.Profiles().data());
     return call.End();
 }
 
@@ -114,8 +110,7 @@ STDMETHODIMP CProfAdmin::AdminServices(LPTSTR name, LPTSTR password, ULONG_PTR, 
     if (call.Refused()) {
         return call.End();
     }
-    std::vector<Profile> profiles = CStateDirectory::FromEnvironment().LoadProfiles();
-    const Profile* profile = FindProfile(profiles, profileName);
+    const Profile* profile = FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
     if (profile == nullptr) {
         return call.End(MAPI_E_LOGON_FAILED, L"The profile " + FromAnsi(profileName) + L" does not exist.");
     }
@@ -154,15 +149,18 @@ public:
 
 private:
     // The profile as it stands in the state now; null once it has been deleted.
-    Profile* CurrentProfile(std::vector<Profile>& profiles) const { return FindProfile(profiles, profileName); }
-    static Service* FindService(Profile& profile, const MAPIUID* uid);
+    const Profile* CurrentProfile(const CStateDirectory& state) const
+    {
+        return FindProfile(state.Profiles(), profileName);
+    }
+    static const Service* FindService(const Profile& profile, const MAPIUID* uid);
 
     std::string profileName;
 };
 
-Service* CServiceAdmin::FindService(Profile& profile, const MAPIUID* uid)
+const Service* CServiceAdmin::FindService(const Profile& profile, const MAPIUID* uid)
 {
-    for (Service& service : profile.Services) {
+    for (const Service& service : profile.Services) {
         if (uid != nullptr && service.Uid == std::string(reinterpret_cast<const char*>(uid->ab), sizeof uid->ab)) {
             return &service;
         }
@@ -185,8 +183,7 @@ STDMETHODIMP CServiceAdmin::GetMsgServiceTable(ULONG flags, LPMAPITABLE* table)
     if (call.Refused()) {
         return call.End();
     }
-    std::vector<Profile> profiles = CStateDirectory::FromEnvironment().LoadProfiles();
-    const Profile* profile = CurrentProfile(profiles);
+    const Profile* profile = CurrentProfile(CStateDirectory::FromEnvironment());
     if (profile == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" no longer exists.");
     }
@@ -217,16 +214,16 @@ STDMETHODIMP CServiceAdmin::CreateMsgService(LPTSTR service, LPTSTR displayName,
         return call.End(MAPI_E_NOT_FOUND, L"The service " + FromAnsi(serviceName) + L" is not in MAPISVC.INF.");
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    Profile* profile = CurrentProfile(profiles);
+    const Profile* profile = CurrentProfile(state);
     if (profile == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" no longer exists.");
     }
     if (ExchangeService(*profile) != nullptr) {
         return call.End(MAPI_E_NO_ACCESS, L"The profile already holds this single-copy service.");
     }
-    profile->Services.push_back(Service{serviceName, AnsiArgument(displayName, flags), NewServiceUid(), {}});
-    state.SaveProfiles(profiles);
+    const Service added{serviceName, AnsiArgument(displayName, flags), NewServiceUid(), {}};
+    state.ChangeProfile(profile - state.Profiles().data(),
+                        [&](Profile& changed) { changed.Services.push_back(added); });
     return call.End();
 }
 
@@ -237,14 +234,15 @@ STDMETHODIMP CServiceAdmin::DeleteMsgService(LPMAPIUID uid)
         return call.End();
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    Profile* profile = CurrentProfile(profiles);
+    const Profile* profile = CurrentProfile(state);
     const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
     if (service == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
     }
-    profile->Services.erase(profile->Services.begin() + (service - profile->Services.data()));
-    state.SaveProfiles(profiles);
+    const auto serviceIndex = service - profile->Services.data();
+    state.ChangeProfile(profile - state.Profiles().data(), [&](Profile& changed) {
+        changed.Services.erase(changed.Services.begin() + serviceIndex);
+    });
     return call.End();
 }
 
@@ -271,16 +269,17 @@ STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG 
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Profile> profiles = state.LoadProfiles();
-    Profile* profile = CurrentProfile(profiles);
-    Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
+    const Profile* profile = CurrentProfile(state);
+    const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
     if (service == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
     }
-    for (const Property& setting : settings) {
-        SetProperty(service->Props, setting);
-    }
-    state.SaveProfiles(profiles);
+    const auto serviceIndex = service - profile->Services.data();
+    state.ChangeProfile(profile - state.Profiles().data(), [&](Profile& changed) {
+        for (const Property& setting : settings) {
+            SetProperty(changed.Services[serviceIndex].Props, setting);
+        }
+    });
     return call.End();
 }
 

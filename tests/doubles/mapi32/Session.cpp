@@ -75,9 +75,8 @@ STDMETHODIMP CSession::GetMsgStoresTable(ULONG flags, LPMAPITABLE* table)
     if (loggedOff) {
         return call.End(MAPI_E_END_OF_SESSION, EndedText);
     }
-    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
     std::vector<Properties> rows;
-    if (const Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn())) {
+    if (const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn())) {
         for (const std::wstring& kind : mailbox->Stores) {
             rows.push_back(StoreProperties(*mailbox, kind, true));
         }
@@ -103,8 +102,9 @@ STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LP
     if (loggedOff) {
         return call.End(MAPI_E_END_OF_SESSION, EndedText);
     }
-    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
-    const Mailbox* mailbox = known && SameTextNoCase(ref.Dn, MailboxDn()) ? FindMailbox(mailboxes, ref.Dn) : nullptr;
+    const Mailbox* mailbox = known && SameTextNoCase(ref.Dn, MailboxDn())
+                                 ? FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), ref.Dn)
+                                 : nullptr;
     if (mailbox == nullptr ||
         std::find(mailbox->Stores.begin(), mailbox->Stores.end(), ref.Part) == mailbox->Stores.end()) {
         return call.End(MAPI_E_INVALID_ENTRYID, L"The entry identifier names no store of this session.");
@@ -151,9 +151,8 @@ HRESULT ResolveMailbox(const Service& service, std::wstring& dn)
     if (server == nullptr || name == nullptr) {
         return MAPI_E_UNCONFIGURED;
     }
-    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
     bool serverKnown = false;
-    for (const Mailbox& mailbox : mailboxes) {
+    for (const Mailbox& mailbox : CStateDirectory::FromEnvironment().Mailboxes()) {
         if (SameTextNoCase(mailbox.Server, FromAnsi(server->Bytes))) {
             serverKnown = true;
             if (SameTextNoCase(mailbox.Dn, FromAnsi(name->Bytes))) {
@@ -184,8 +183,8 @@ HRESULT LogonToProfile(ULONG_PTR, LPTSTR name, LPTSTR password, ULONG flags, LPM
     if (Initializations() == 0) {
         return call.End(MAPI_E_NOT_INITIALIZED);
     }
-    std::vector<Profile> profiles = CStateDirectory::FromEnvironment().LoadProfiles();
-    const Profile* profile = present ? FindProfile(profiles, profileName) : nullptr;
+    const Profile* profile =
+        present ? FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName) : nullptr;
     if (profile == nullptr) {
         return call.End(MAPI_E_LOGON_FAILED);
     }

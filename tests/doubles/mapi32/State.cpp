@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace MapiDouble {
 
@@ -94,6 +95,325 @@ void WriteProperties(Block& block, const Properties& properties)
     }
 }
 
+std::vector<Mailbox> ParseMailboxes(const std::string& text)
+{
+    std::vector<Mailbox> mailboxes;
+    for (const Block& block : ParseBlocks(text)) {
+        if (block.Kind == "mailbox") {
+            Mailbox mailbox;
+            mailbox.Server = WideValue(block, "server");
+            mailbox.Dn = WideValue(block, "dn");
+            mailbox.Name = WideValue(block, "name", mailbox.Dn.substr(mailbox.Dn.find_last_of(L'=') + 1));
+            mailbox.Stores = SplitList(WideValue(block, "stores", L"private"));
+            mailbox.DefaultStore = WideValue(block, "default", L"private");
+            mailbox.NextId = ParseNumber(block.Find("next"), 0);
+            mailboxes.push_back(mailbox);
+        } else if (block.Kind == "message" && !mailboxes.empty()) {
+            Message message;
+            message.Id = ParseNumber(block.Find("id"), 0);
+            message.Associated = ParseNumber(block.Find("associated"), 0) != 0;
+            ReadProperties(block, message.Props);
+            mailboxes.back().Messages.push_back(message);
+        }
+    }
+    for (Mailbox& mailbox : mailboxes) {
+        for (const Message& message : mailbox.Messages) {
+            mailbox.NextId = std::max(mailbox.NextId, message.Id + 1);
+        }
+        mailbox.NextId = std::max<ULONG>(mailbox.NextId, 1);
+        // A message seeded without an id gets the next free one.
+        for (Message& message : mailbox.Messages) {
+            if (message.Id == 0) {
+                message.Id = mailbox.NextId++;
+            }
+        }
+    }
+    return mailboxes;
+}
+
+// A mailbox and its messages, as blocks.
+std::string FormatMailbox(const Mailbox& mailbox)
+{
+    std::vector<Block> blocks;
+    Block block{"mailbox", {}};
+    block.Add("server", EscapeWide(mailbox.Server));
+    block.Add("dn", EscapeWide(mailbox.Dn));
+    block.Add("name", EscapeWide(mailbox.Name));
+    block.Add("stores", EscapeWide(JoinList(mailbox.Stores)));
+    block.Add("default", EscapeWide(mailbox.DefaultStore));
+    block.Add("next", std::to_string(mailbox.NextId));
+    blocks.push_back(block);
+    for (const Message& message : mailbox.Messages) {
+        Block messageBlock{"message", {}};
+        messageBlock.Add("id", std::to_string(message.Id));
+        messageBlock.Add("associated", message.Associated ? "1" : "0");
+        WriteProperties(messageBlock, message.Props);
+        blocks.push_back(messageBlock);
+    }
+    return FormatBlocks(blocks);
+}
+
+std::vector<Profile> ParseProfiles(const std::string& text)
+{
+    std::vector<Profile> profiles;
+    for (const Block& block : ParseBlocks(text)) {
+        if (block.Kind == "profile") {
+            profiles.push_back(Profile{BytesValue(block, "name"), {}});
+        } else if (block.Kind == "service" && !profiles.empty()) {
+            Service service;
+            service.Name = BytesValue(block, "name");
+            service.DisplayName = BytesValue(block, "display");
+            const std::string* uid = block.Find("uid");
+            service.Uid = uid == nullptr ? std::string() : BytesFromHex(*uid);
+            ReadProperties(block, service.Props);
+            profiles.back().Services.push_back(service);
+        }
+    }
+    return profiles;
+}
+
+// A profile and its services, as blocks.
+std::string FormatProfile(const Profile& profile)
+{
+    std::vector<Block> blocks{Block{"profile", {{"name", EscapeBytes(profile.Name)}}}};
+    for (const Service& service : profile.Services) {
+        Block block{"service", {}};
+        block.Add("name", EscapeBytes(service.Name));
+        block.Add("display", EscapeBytes(service.DisplayName));
+        block.Add("uid", HexBytes(service.Uid));
+        WriteProperties(block, service.Props);
+        blocks.push_back(block);
+    }
+    return FormatBlocks(blocks);
+}
+
+std::vector<Fault> ParseFaults(const std::string& text)
+{
+    std::vector<Fault> faults;
+    for (const Block& block : ParseBlocks(text)) {
+        if (block.Kind == "fault") {
+            Fault fault;
+            fault.Call = WideValue(block, "call");
+            fault.Result = static_cast<HRESULT>(ParseNumber(block.Find("result"), static_cast<ULONG>(E_FAIL)));
+            fault.Use = ParseNumber(block.Find("use"), 0);
+            fault.Mailbox = WideValue(block, "mailbox");
+            fault.Text = WideValue(block, "text");
+            faults.push_back(fault);
+        }
+    }
+    return faults;
+}
+
+std::string FormatFault(const Fault& fault)
+{
+    Block block{"fault", {}};
+    block.Add("call", EscapeWide(fault.Call));
+    block.Add("result", HexResult(fault.Result));
+    if (fault.Use != 0) {
+        block.Add("use", std::to_string(fault.Use));
+    }
+    if (!fault.Mailbox.empty()) {
+        block.Add("mailbox", EscapeWide(fault.Mailbox));
+    }
+    if (!fault.Text.empty()) {
+        block.Add("text", EscapeWide(fault.Text));
+    }
+    return FormatBlocks({block});
+}
+
+// Entries one after another, their blocks separated by a blank line as everywhere in a file.
+template <class TEntry>
+std::string FormatAll(const std::vector<TEntry>& entries, std::string (*format)(const TEntry&))
+{
+    std::string text;
+    for (const TEntry& entry : entries) {
+        text += (text.empty() ? "" : "\n") + format(entry);
+    }
+    return text;
+}
+
+// What tells one version of a file from the next: whether it is there, its size and its last write time.
+struct FileStamp {
+    bool Exists = false;
+    ULONGLONG Size = 0;
+    ULONGLONG WriteTime = 0;
+
+    bool operator==(const FileStamp& other) const
+    {
+        return Exists == other.Exists && Size == other.Size && WriteTime == other.WriteTime;
+    }
+};
+
+ULONGLONG Combine(DWORD high, DWORD low)
+{
+    return (static_cast<ULONGLONG>(high) << 32) | low;
+}
+
+FileStamp StampOf(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return FileStamp();
+    }
+    return FileStamp{true, Combine(data.nFileSizeHigh, data.nFileSizeLow),
+                     Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::string text;
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return text;
+    }
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0) {
+        text.append(chunk, read);
+    }
+    CloseHandle(file);
+    return text;
+}
+
+// Writes the whole file and returns its stamp as this write left it: no one else can write in between. The
+// file is overwritten in place and then cut to length; truncating it first, which makes ext4 start writing it
+// back at close, doubled the cost of a write here.
+FileStamp WriteText(const std::wstring& path, const std::string& text)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return FileStamp();
+    }
+    DWORD written = 0;
+    FILETIME writeTime{};
+    LARGE_INTEGER size{};
+    const bool known = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                       SetEndOfFile(file) && GetFileTime(file, nullptr, nullptr, &writeTime) &&
+                       GetFileSizeEx(file, &size);
+    CloseHandle(file);
+    if (!known) {
+        return FileStamp();
+    }
+    return FileStamp{true, static_cast<ULONGLONG>(size.QuadPart),
+                     Combine(writeTime.dwHighDateTime, writeTime.dwLowDateTime)};
+}
+
+// One state file as this process last read or wrote it, with the text of each entry, so that the double's many
+// calls neither parse nor format the whole world each time. The file is read again whenever its stamp differs
+// from the one seen then; an edit formats again only the entry it changes.
+template <class TEntry>
+class TCachedFile {
+public:
+    using Parser = std::vector<TEntry> (*)(const std::string&);
+    using Formatter = std::string (*)(const TEntry&);
+
+    TCachedFile(Parser parser, Formatter formatter) : parse(parser), format(formatter) {}
+
+    const std::vector<TEntry>& View(const std::wstring& path)
+    {
+        // A missing file is looked for again only once its directory has changed: under Wine, looking for a
+        // file that is not there costs several times as much as looking at the directory, and every call looks
+        // for faults.txt, which most runs do not have.
+        const std::wstring directory = path.substr(0, path.find_last_of(L'\\'));
+        if (path == filePath && !stamp.Exists && StampOf(directory) == directoryStamp) {
+            return entries;
+        }
+        FileStamp current = StampOf(path);
+        if (!current.Exists) {
+            // The directory is stamped before the file is looked for once more, so a file added after that look
+            // changes the directory's stamp.
+            directoryStamp = StampOf(directory);
+            current = StampOf(path);
+        }
+        if (path != filePath || !(current == stamp)) {
+            // Stamped before reading: a change made meanwhile only makes the next use read again.
+            filePath = path;
+            stamp = current;
+            entries = parse(ReadText(path));
+            texts.assign(entries.size(), std::string()); // formatted when first written
+        }
+        return entries;
+    }
+
+    void Change(const std::wstring& path, size_t index, const std::function<void(TEntry&)>& change)
+    {
+        Take(path);
+        change(entries.at(index));
+        texts[index] = format(entries[index]);
+        Write();
+    }
+
+    void Add(const std::wstring& path, const TEntry& entry)
+    {
+        Take(path);
+        entries.push_back(entry);
+        texts.push_back(format(entry));
+        Write();
+    }
+
+    void Remove(const std::wstring& path, size_t index)
+    {
+        Take(path);
+        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+        texts.erase(texts.begin() + static_cast<std::ptrdiff_t>(index));
+        Write();
+    }
+
+private:
+    // An edit works on the view its caller just read; only another directory's file is read first.
+    void Take(const std::wstring& path)
+    {
+        if (path != filePath) {
+            View(path);
+        }
+    }
+
+    // The file's text is put together in a buffer kept from one write to the next: fresh memory on every write
+    // cost more than the write itself.
+    void Write()
+    {
+        fileText.clear();
+        for (size_t index = 0; index < entries.size(); ++index) {
+            if (texts[index].empty()) {
+                texts[index] = format(entries[index]);
+            }
+            if (!fileText.empty()) {
+                fileText += '\n';
+            }
+            fileText += texts[index];
+        }
+        stamp = WriteText(filePath, fileText);
+    }
+
+    Parser parse;
+    Formatter format;
+    std::wstring filePath;
+    FileStamp stamp;
+    FileStamp directoryStamp;
+    std::vector<TEntry> entries;
+    std::vector<std::string> texts;
+    std::string fileText;
+};
+
+TCachedFile<Mailbox>& MailboxCache()
+{
+    static TCachedFile<Mailbox> cache(ParseMailboxes, FormatMailbox);
+    return cache;
+}
+
+TCachedFile<Profile>& ProfileCache()
+{
+    static TCachedFile<Profile> cache(ParseProfiles, FormatProfile);
+    return cache;
+}
+
+TCachedFile<Fault>& FaultCache()
+{
+    static TCachedFile<Fault> cache(ParseFaults, FormatFault);
+    return cache;
+}
+
 } // namespace
 
 Property UnicodeProperty(ULONG tag, const std::wstring& text)
@@ -150,135 +470,67 @@ CStateDirectory CStateDirectory::FromEnvironment()
 
 std::vector<Mailbox> CStateDirectory::LoadMailboxes() const
 {
-    std::vector<Mailbox> mailboxes;
-    for (const Block& block : ParseBlocks(Read(MailboxesFile))) {
-        if (block.Kind == "mailbox") {
-            Mailbox mailbox;
-            mailbox.Server = WideValue(block, "server");
-            mailbox.Dn = WideValue(block, "dn");
-            mailbox.Name = WideValue(block, "name", mailbox.Dn.substr(mailbox.Dn.find_last_of(L'=') + 1));
-            mailbox.Stores = SplitList(WideValue(block, "stores", L"private"));
-            mailbox.DefaultStore = WideValue(block, "default", L"private");
-            mailbox.NextId = ParseNumber(block.Find("next"), 0);
-            mailboxes.push_back(mailbox);
-        } else if (block.Kind == "message" && !mailboxes.empty()) {
-            Message message;
-            message.Id = ParseNumber(block.Find("id"), 0);
-            message.Associated = ParseNumber(block.Find("associated"), 0) != 0;
-            ReadProperties(block, message.Props);
-            mailboxes.back().Messages.push_back(message);
-        }
-    }
-    for (Mailbox& mailbox : mailboxes) {
-        for (const Message& message : mailbox.Messages) {
-            mailbox.NextId = std::max(mailbox.NextId, message.Id + 1);
-        }
-        mailbox.NextId = std::max<ULONG>(mailbox.NextId, 1);
-        // A message seeded without an id gets the next free one.
-        for (Message& message : mailbox.Messages) {
-            if (message.Id == 0) {
-                message.Id = mailbox.NextId++;
-            }
-        }
-    }
-    return mailboxes;
+    return ParseMailboxes(Read(MailboxesFile));
 }
 
 void CStateDirectory::SaveMailboxes(const std::vector<Mailbox>& mailboxes) const
 {
-    std::vector<Block> blocks;
-    for (const Mailbox& mailbox : mailboxes) {
-        Block block{"mailbox", {}};
-        block.Add("server", EscapeWide(mailbox.Server));
-        block.Add("dn", EscapeWide(mailbox.Dn));
-        block.Add("name", EscapeWide(mailbox.Name));
-        block.Add("stores", EscapeWide(JoinList(mailbox.Stores)));
-        block.Add("default", EscapeWide(mailbox.DefaultStore));
-        block.Add("next", std::to_string(mailbox.NextId));
-        blocks.push_back(block);
-        for (const Message& message : mailbox.Messages) {
-            Block messageBlock{"message", {}};
-            messageBlock.Add("id", std::to_string(message.Id));
-            messageBlock.Add("associated", message.Associated ? "1" : "0");
-            WriteProperties(messageBlock, message.Props);
-            blocks.push_back(messageBlock);
-        }
-    }
-    Write(MailboxesFile, FormatBlocks(blocks));
+    Write(MailboxesFile, FormatAll(mailboxes, FormatMailbox));
 }
 
 std::vector<Profile> CStateDirectory::LoadProfiles() const
 {
-    std::vector<Profile> profiles;
-    for (const Block& block : ParseBlocks(Read(ProfilesFile))) {
-        if (block.Kind == "profile") {
-            profiles.push_back(Profile{BytesValue(block, "name"), {}});
-        } else if (block.Kind == "service" && !profiles.empty()) {
-            Service service;
-            service.Name = BytesValue(block, "name");
-            service.DisplayName = BytesValue(block, "display");
-            const std::string* uid = block.Find("uid");
-            service.Uid = uid == nullptr ? std::string() : BytesFromHex(*uid);
-            ReadProperties(block, service.Props);
-            profiles.back().Services.push_back(service);
-        }
-    }
-    return profiles;
+    return ParseProfiles(Read(ProfilesFile));
 }
 
 void CStateDirectory::SaveProfiles(const std::vector<Profile>& profiles) const
 {
-    std::vector<Block> blocks;
-    for (const Profile& profile : profiles) {
-        blocks.push_back(Block{"profile", {{"name", EscapeBytes(profile.Name)}}});
-        for (const Service& service : profile.Services) {
-            Block block{"service", {}};
-            block.Add("name", EscapeBytes(service.Name));
-            block.Add("display", EscapeBytes(service.DisplayName));
-            block.Add("uid", HexBytes(service.Uid));
-            WriteProperties(block, service.Props);
-            blocks.push_back(block);
-        }
-    }
-    Write(ProfilesFile, FormatBlocks(blocks));
+    Write(ProfilesFile, FormatAll(profiles, FormatProfile));
 }
 
 std::vector<Fault> CStateDirectory::LoadFaults() const
 {
-    std::vector<Fault> faults;
-    for (const Block& block : ParseBlocks(Read(FaultsFile))) {
-        if (block.Kind == "fault") {
-            Fault fault;
-            fault.Call = WideValue(block, "call");
-            fault.Result = static_cast<HRESULT>(ParseNumber(block.Find("result"), static_cast<ULONG>(E_FAIL)));
-            fault.Use = ParseNumber(block.Find("use"), 0);
-            fault.Mailbox = WideValue(block, "mailbox");
-            fault.Text = WideValue(block, "text");
-            faults.push_back(fault);
-        }
-    }
-    return faults;
+    return ParseFaults(Read(FaultsFile));
 }
 
 void CStateDirectory::SaveFaults(const std::vector<Fault>& faults) const
 {
-    std::vector<Block> blocks;
-    for (const Fault& fault : faults) {
-        Block block{"fault", {}};
-        block.Add("call", EscapeWide(fault.Call));
-        block.Add("result", HexResult(fault.Result));
-        if (fault.Use != 0) {
-            block.Add("use", std::to_string(fault.Use));
-        }
-        if (!fault.Mailbox.empty()) {
-            block.Add("mailbox", EscapeWide(fault.Mailbox));
-        }
-        if (!fault.Text.empty()) {
-            block.Add("text", EscapeWide(fault.Text));
-        }
-        blocks.push_back(block);
-    }
-    Write(FaultsFile, FormatBlocks(blocks));
+    Write(FaultsFile, FormatAll(faults, FormatFault));
+}
+
+const std::vector<Mailbox>& CStateDirectory::Mailboxes() const
+{
+    return MailboxCache().View(FilePath(MailboxesFile));
+}
+
+const std::vector<Profile>& CStateDirectory::Profiles() const
+{
+    return ProfileCache().View(FilePath(ProfilesFile));
+}
+
+const std::vector<Fault>& CStateDirectory::Faults() const
+{
+    return FaultCache().View(FilePath(FaultsFile));
+}
+
+void CStateDirectory::ChangeMailbox(size_t index, const std::function<void(Mailbox&)>& change) const
+{
+    MailboxCache().Change(FilePath(MailboxesFile), index, change);
+}
+
+void CStateDirectory::AddProfile(const Profile& profile) const
+{
+    ProfileCache().Add(FilePath(ProfilesFile), profile);
+}
+
+void CStateDirectory::ChangeProfile(size_t index, const std::function<void(Profile&)>& change) const
+{
+    ProfileCache().Change(FilePath(ProfilesFile), index, change);
+}
+
+void CStateDirectory::RemoveProfile(size_t index) const
+{
+    ProfileCache().Remove(FilePath(ProfilesFile), index);
 }
 
 std::vector<ULONG> CStateDirectory::LoadUses() const
@@ -344,32 +596,19 @@ void CStateDirectory::AppendCall(const std::string& line) const
     Append(CallsFile, line + "\n");
 }
 
+std::wstring CStateDirectory::FilePath(const wchar_t* name) const
+{
+    return path + L"\\" + name;
+}
+
 std::string CStateDirectory::Read(const wchar_t* name) const
 {
-    std::string text;
-    const HANDLE file = CreateFileW((path + L"\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return text;
-    }
-    char chunk[65536];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0) {
-        text.append(chunk, read);
-    }
-    CloseHandle(file);
-    return text;
+    return ReadText(FilePath(name));
 }
 
 void CStateDirectory::Write(const wchar_t* name, const std::string& text) const
 {
-    const HANDLE file =
-        CreateFileW((path + L"\\" + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(file);
-    }
+    WriteText(FilePath(name), text);
 }
 
 void CStateDirectory::Append(const wchar_t* name, const std::string& text) const
@@ -381,6 +620,31 @@ void CStateDirectory::Append(const wchar_t* name, const std::string& text) const
         WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         CloseHandle(file);
     }
+}
+
+void CCallLog::Append(const CStateDirectory& state, const std::string& line)
+{
+    const std::wstring wanted = state.Path() + L"\\" + CallsFile;
+    if (file == INVALID_HANDLE_VALUE || wanted != path) {
+        Close();
+        file = CreateFileW(wanted.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, 0, nullptr);
+        path = wanted;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        const std::string text = line + "\n";
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+}
+
+void CCallLog::Close()
+{
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    file = INVALID_HANDLE_VALUE;
+    path.clear();
 }
 
 std::string PropertyKey(ULONG tag)

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <mapidefs.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,19 @@ public:
     const std::wstring& Path() const { return path; }
     bool IsSet() const { return !path.empty(); }
 
+    // The double's own view of the world, for its many calls: the files as this process last read or wrote
+    // them, read again whenever a file's size or last write time has changed since (the file systems here
+    // give every rewrite a new time). A reference stays valid until the next use of the same file.
+    const std::vector<Mailbox>& Mailboxes() const;
+    const std::vector<Profile>& Profiles() const;
+    const std::vector<Fault>& Faults() const;
+    // Edit that view and write the file at once, formatting again only the entry they touch. An index is a
+    // position in the view just read.
+    void ChangeMailbox(size_t index, const std::function<void(Mailbox&)>& change) const;
+    void AddProfile(const Profile& profile) const;
+    void ChangeProfile(size_t index, const std::function<void(Profile&)>& change) const;
+    void RemoveProfile(size_t index) const;
+
     std::vector<Mailbox> LoadMailboxes() const;
     void SaveMailboxes(const std::vector<Mailbox>& mailboxes) const;
     std::vector<Profile> LoadProfiles() const;
@@ -103,11 +117,30 @@ public:
     void AppendCall(const std::string& line) const;
 
 private:
+    std::wstring FilePath(const wchar_t* name) const;
     std::string Read(const wchar_t* name) const;
     void Write(const wchar_t* name, const std::string& text) const;
     void Append(const wchar_t* name, const std::string& text) const;
 
     std::wstring path;
+};
+
+// The call record of a state directory held open for a run of calls: appending through an open handle costs
+// a fraction of opening the file for every line. Others may read, append and remove it meanwhile.
+class CCallLog {
+public:
+    CCallLog() = default;
+    ~CCallLog() { Close(); }
+    CCallLog(const CCallLog&) = delete;
+    CCallLog& operator=(const CCallLog&) = delete;
+
+    // Appends a line to the record of `state`, opening it first unless it is already open.
+    void Append(const CStateDirectory& state, const std::string& line);
+    void Close();
+
+private:
+    std::wstring path;
+    HANDLE file = INVALID_HANDLE_VALUE;
 };
 
 // How property values are named and written in the state files.

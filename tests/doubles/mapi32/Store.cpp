@@ -24,14 +24,16 @@ Properties MessageProperties(const std::wstring& dn, const Message& message)
     return properties;
 }
 
+const Message* FindMessage(const Mailbox& mailbox, ULONG id)
+{
+    const auto found = std::find_if(mailbox.Messages.begin(), mailbox.Messages.end(),
+                                    [&](const Message& message) { return message.Id == id; });
+    return found == mailbox.Messages.end() ? nullptr : &*found;
+}
+
 Message* FindMessage(Mailbox& mailbox, ULONG id)
 {
-    for (Message& message : mailbox.Messages) {
-        if (message.Id == id) {
-            return &message;
-        }
-    }
-    return nullptr;
+    return const_cast<Message*>(FindMessage(static_cast<const Mailbox&>(mailbox), id));
 }
 
 bool IsComputed(ULONG tag)
@@ -87,8 +89,7 @@ HRESULT CMessage::CurrentProperties(Properties& properties, std::wstring& text)
 {
     Message message{id, associated, {}};
     if (id != 0) {
-        std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
-        Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn());
+        const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
         const Message* saved = mailbox == nullptr ? nullptr : FindMessage(*mailbox, id);
         if (saved == nullptr) {
             text = L"The message has been deleted.";
@@ -168,23 +169,23 @@ STDMETHODIMP CMessage::SaveChanges(ULONG flags)
         return call.End(MAPI_E_NO_ACCESS, L"The message is open for reading only.");
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Mailbox> mailboxes = state.LoadMailboxes();
-    Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn());
+    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
     if (mailbox == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
-    if (id == 0) {
-        id = mailbox->NextId++;
-        mailbox->Messages.push_back(Message{id, associated, {}});
-    }
-    Message* message = FindMessage(*mailbox, id);
-    if (message == nullptr) {
+    if (id != 0 && FindMessage(*mailbox, id) == nullptr) {
         return call.End(MAPI_E_OBJECT_DELETED, L"The message has been deleted.");
     }
-    for (const Property& property : pending) {
-        SetProperty(message->Props, property);
-    }
-    state.SaveMailboxes(mailboxes);
+    state.ChangeMailbox(mailbox - state.Mailboxes().data(), [&](Mailbox& changed) {
+        if (id == 0) {
+            id = changed.NextId++;
+            changed.Messages.push_back(Message{id, associated, {}});
+        }
+        Message* message = FindMessage(changed, id);
+        for (const Property& property : pending) {
+            SetProperty(message->Props, property);
+        }
+    });
     pending.clear();
     open = (flags & (KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE)) != 0;
     writable = (flags & KEEP_OPEN_READWRITE) != 0;
@@ -253,8 +254,7 @@ private:
 
 HRESULT CFolder::CurrentProperties(Properties& properties, std::wstring& text)
 {
-    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
-    const Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn());
+    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
     if (mailbox == nullptr) {
         text = GoneText;
         return MAPI_E_NOT_FOUND;
@@ -281,8 +281,7 @@ STDMETHODIMP CFolder::GetContentsTable(ULONG flags, LPMAPITABLE* table)
     if ((flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS | MAPI_UNICODE | ShowSoftDeletes)) != 0) {
         return call.End(MAPI_E_UNKNOWN_FLAGS);
     }
-    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
-    const Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn());
+    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
     if (mailbox == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
@@ -361,23 +360,23 @@ STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, UL
         return call.End(MAPI_E_NO_ACCESS, L"The folder is open for reading only.");
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::vector<Mailbox> mailboxes = state.LoadMailboxes();
-    Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn());
+    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
     if (mailbox == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
     bool partial = false;
-    for (const EntryRef& ref : refs) {
-        Message* message = ref.Type == 'M' && SameTextNoCase(ref.Dn, MailboxDn())
-                               ? FindMessage(*mailbox, std::wcstoul(ref.Part.c_str(), nullptr, 10))
-                               : nullptr;
-        if (message == nullptr) {
-            partial = true;
-            continue;
+    state.ChangeMailbox(mailbox - state.Mailboxes().data(), [&](Mailbox& changed) {
+        for (const EntryRef& ref : refs) {
+            Message* message = ref.Type == 'M' && SameTextNoCase(ref.Dn, MailboxDn())
+                                   ? FindMessage(changed, std::wcstoul(ref.Part.c_str(), nullptr, 10))
+                                   : nullptr;
+            if (message == nullptr) {
+                partial = true;
+                continue;
+            }
+            changed.Messages.erase(changed.Messages.begin() + (message - changed.Messages.data()));
         }
-        mailbox->Messages.erase(mailbox->Messages.begin() + (message - mailbox->Messages.data()));
-    }
-    state.SaveMailboxes(mailboxes);
+    });
     return partial ? call.End(MAPI_W_PARTIAL_COMPLETION, L"Some of the messages were not in the folder.") : call.End();
 }
 
@@ -417,8 +416,7 @@ private:
 
 HRESULT CStore::CurrentProperties(Properties& properties, std::wstring& text)
 {
-    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
-    const Mailbox* mailbox = FindMailbox(mailboxes, MailboxDn());
+    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
     if (mailbox == nullptr) {
         text = GoneText;
         return MAPI_E_NOT_FOUND;
@@ -501,8 +499,7 @@ HRESULT OpenMailboxEntry(const std::wstring& dn, bool parentWritable, const Entr
         *object = static_cast<IMAPIFolder*>(new CFolder(dn, writable));
         return S_OK;
     }
-    std::vector<Mailbox> mailboxes = CStateDirectory::FromEnvironment().LoadMailboxes();
-    Mailbox* mailbox = FindMailbox(mailboxes, dn);
+    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), dn);
     const Message* message =
         mailbox == nullptr ? nullptr : FindMessage(*mailbox, std::wcstoul(ref.Part.c_str(), nullptr, 10));
     if (message == nullptr) {

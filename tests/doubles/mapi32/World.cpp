@@ -1,5 +1,6 @@
 #include "World.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace MapiDouble {
@@ -91,30 +92,24 @@ bool ParseEntryId(ULONG size, const void* entryId, EntryRef& ref)
     return true;
 }
 
-Mailbox* FindMailbox(std::vector<Mailbox>& mailboxes, const std::wstring& dn)
+const Mailbox* FindMailbox(const std::vector<Mailbox>& mailboxes, const std::wstring& dn)
 {
-    for (Mailbox& mailbox : mailboxes) {
-        if (SameTextNoCase(mailbox.Dn, dn)) {
-            return &mailbox;
-        }
-    }
-    return nullptr;
+    const auto found = std::find_if(mailboxes.begin(), mailboxes.end(),
+                                    [&](const Mailbox& mailbox) { return SameTextNoCase(mailbox.Dn, dn); });
+    return found == mailboxes.end() ? nullptr : &*found;
 }
 
-Profile* FindProfile(std::vector<Profile>& profiles, const std::string& name)
+const Profile* FindProfile(const std::vector<Profile>& profiles, const std::string& name)
 {
-    for (Profile& profile : profiles) {
-        if (SameTextNoCase(FromAnsi(profile.Name), FromAnsi(name))) {
-            return &profile;
-        }
-    }
-    return nullptr;
+    const auto found = std::find_if(profiles.begin(), profiles.end(),
+                                    [&](const Profile& profile) { return SameAnsiTextNoCase(profile.Name, name); });
+    return found == profiles.end() ? nullptr : &*found;
 }
 
 const Service* ExchangeService(const Profile& profile)
 {
     for (const Service& service : profile.Services) {
-        if (SameTextNoCase(FromAnsi(service.Name), FromAnsi(ExchangeServiceName))) {
+        if (SameAnsiTextNoCase(service.Name, ExchangeServiceName)) {
             return &service;
         }
     }
@@ -123,8 +118,7 @@ const Service* ExchangeService(const Profile& profile)
 
 std::wstring ProfileMailbox(const std::string& profileName)
 {
-    std::vector<Profile> profiles = CStateDirectory::FromEnvironment().LoadProfiles();
-    const Profile* profile = FindProfile(profiles, profileName);
+    const Profile* profile = FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
     const Service* service = profile == nullptr ? nullptr : ExchangeService(*profile);
     const Property* name = service == nullptr ? nullptr : FindProperty(service->Props, PrProfileUnresolvedName);
     return name == nullptr ? std::wstring() : FromAnsi(name->Bytes);

@@ -17,8 +17,8 @@ struct EntryRef {
 std::string MakeEntryId(char type, const std::wstring& part, const std::wstring& dn);
 bool ParseEntryId(ULONG size, const void* entryId, EntryRef& ref);
 
-Mailbox* FindMailbox(std::vector<Mailbox>& mailboxes, const std::wstring& dn);
-Profile* FindProfile(std::vector<Profile>& profiles, const std::string& name);
+const Mailbox* FindMailbox(const std::vector<Mailbox>& mailboxes, const std::wstring& dn);
+const Profile* FindProfile(const std::vector<Profile>& profiles, const std::string& name);
 const Service* ExchangeService(const Profile& profile);
 // The mailbox the profile's Exchange service is pointed at; empty when it has none.
 std::wstring ProfileMailbox(const std::string& profileName);
