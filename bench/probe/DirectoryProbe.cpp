@@ -9,6 +9,8 @@
 //   searches <start> <end> lines=<n> found=<accounts with an X500 address>
 // with times in seconds since 1970 (microseconds), the clock slapd stamps its log with. Fails (exit code 1)
 // unless the activeds double beside it was loaded, so that the baseline pays what the tool pays.
+#include "directory/DirSearch.h"
+
 #include <windows.h>
 #include <ole2.h>
 #include <activeds.h>
@@ -109,34 +111,6 @@ std::vector<std::wstring> ReadLines(const wchar_t* path)
     return lines;
 }
 
-// As the tool escapes a value that stands in its filter.
-std::wstring EscapeFilterValue(const std::wstring& value)
-{
-    std::wstring escaped;
-    for (const wchar_t c : value) {
-        switch (c) {
-        case L'*':
-            escaped += L"\\2a";
-            break;
-        case L'(':
-            escaped += L"\\28";
-            break;
-        case L')':
-            escaped += L"\\29";
-            break;
-        case L'\\':
-            escaped += L"\\5c";
-            break;
-        case L'\0':
-            escaped += L"\\00";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
 void SetPreferences(IDirectorySearch* search)
 {
     ADS_SEARCHPREF_INFO preferences[2] = {};
@@ -156,7 +130,7 @@ bool FindTarget(IDirectoryObject* object, const std::wstring& line)
     Check(object->QueryInterface(IID_IDirectorySearch, search.Put()), "QueryInterface");
     SetPreferences(search.Get());
     wchar_t proxyAddresses[] = L"proxyAddresses";
-    const CSearch rows(search.Get(), L"(&(objectClass=user)(legacyExchangeDN=" + EscapeFilterValue(line) + L"))",
+    const CSearch rows(search.Get(), L"(&(objectClass=user)(legacyExchangeDN=" + Adsi::EscapeFilterValue(line) + L"))",
                        proxyAddresses);
     const HRESULT first = search->GetFirstRow(rows.Handle());
     if (first == S_ADS_NOMORE_ROWS) {
