@@ -18,6 +18,7 @@
 // the kernel's high-water mark (VmHWM) of the program's Unix process, exact up to the last sample, and private
 // bytes are its anonymous resident memory, of which the largest sample is kept.
 #include "errors/Handle.h"
+#include "support/ToolRunner.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -75,28 +76,6 @@ std::string Utf8(const std::wstring& text)
                               nullptr);
     }
     return utf8;
-}
-
-// Quotes one argument so that the C runtime of the child reads it back unchanged.
-std::wstring QuoteArgument(const std::wstring& argument)
-{
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
-        return argument;
-    }
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted.push_back(c);
-    }
-    quoted.append(backslashes * 2, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
 }
 
 class CTimeline {
@@ -276,9 +255,9 @@ int wmain(int argc, wchar_t* argv[])
                                     sizeof association),
           "SetInformationJobObject");
 
-    std::wstring commandLine = QuoteArgument(argv[3]);
+    std::wstring commandLine = TestSupport::QuoteArgument(argv[3]);
     for (int i = 4; i < argc; ++i) {
-        commandLine += L" " + QuoteArgument(argv[i]);
+        commandLine += L" " + TestSupport::QuoteArgument(argv[i]);
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
