@@ -9,9 +9,6 @@ namespace {
 
 using namespace E2e;
 
-const char noProfiles[] = "Info: Create profiles and check the switch message. \r\n"
-                          "No profiles to update were found!\r\nCompleted with exitCode = 64\r\n";
-
 class DirectoryFaults : public WholeRun {
 protected:
     void SetUp() override

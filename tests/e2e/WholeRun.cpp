@@ -11,6 +11,14 @@ using namespace TestSupport;
 
 const wchar_t SourceServer[] = L"SRCEX01";
 
+const char nothingConfigured[] = "Error: No parameters found in section Settings\r\n"
+                                 "Error: No mailboxes found in section Mailboxes\r\n"
+                                 "Error: No parameters found in section AD\r\n"
+                                 "Error: No parameters found in section SwitchMessage\r\n"
+                                 "Error: Incorrect format of section \"SrcExchServer\" in ini-file\r\n";
+const char noProfiles[] = "Info: Create profiles and check the switch message. \r\n"
+                          "No profiles to update were found!\r\nCompleted with exitCode = 64\r\n";
+
 std::wstring Source(const std::wstring& name)
 {
     return L"/o=Fabrikam/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=" + name;

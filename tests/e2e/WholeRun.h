@@ -16,6 +16,11 @@ std::wstring Source(const std::wstring& name);
 std::wstring Target(const std::wstring& name);
 extern const wchar_t SourceServer[];
 
+// What the loader prints for a configuration file with nothing usable in it.
+extern const char nothingConfigured[];
+// How a run that made no profile ends.
+extern const char noProfiles[];
+
 // "127.0.0.1:PORT" of a slapd instance of the directory fixture.
 std::wstring DirectoryServer(const std::wstring& instance = L"dc");
 

@@ -11,18 +11,6 @@ namespace {
 using namespace MapiTesting;
 using namespace MapiDouble;
 
-LPTSTR Ansi(const char* text)
-{
-    return reinterpret_cast<LPTSTR>(const_cast<char*>(text));
-}
-
-Mapi::TMapiPtr<IProfAdmin> ProfileAdmin()
-{
-    Mapi::TMapiPtr<IProfAdmin> admin;
-    EXPECT_EQ(S_OK, ::MAPIAdminProfiles(0, admin.Out()));
-    return admin;
-}
-
 TEST_F(MapiTest, SeesEveryChangeMadeBetweenItsCallsEvenOneThatKeepsTheFileSize)
 {
     Mapi::CMapiInit guard(MAPI_NT_SERVICE);

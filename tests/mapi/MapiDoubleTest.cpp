@@ -14,18 +14,6 @@ namespace {
 using namespace MapiTesting;
 using namespace MapiDouble;
 
-LPTSTR Ansi(const char* text)
-{
-    return reinterpret_cast<LPTSTR>(const_cast<char*>(text));
-}
-
-Mapi::TMapiPtr<IProfAdmin> ProfileAdmin()
-{
-    Mapi::TMapiPtr<IProfAdmin> admin;
-    EXPECT_EQ(S_OK, ::MAPIAdminProfiles(0, admin.Out()));
-    return admin;
-}
-
 HRESULT Logon(const char* profile, Mapi::TMapiPtr<IMAPISession>& session)
 {
     return ::MAPILogonEx(0, Ansi(profile), nullptr, MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION | MAPI_NO_MAIL,

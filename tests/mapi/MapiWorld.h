@@ -1,6 +1,7 @@
 #pragma once
 
 #include "errors/Errors.h"
+#include "mapi/MapiPtr.h"
 #include "mapi32/State.h"
 #include "support/TestFiles.h"
 
@@ -12,6 +13,20 @@
 #include <vector>
 
 namespace MapiTesting {
+
+// An ANSI text as the narrow profile administration calls take it.
+inline LPTSTR Ansi(const char* text)
+{
+    return reinterpret_cast<LPTSTR>(const_cast<char*>(text));
+}
+
+// The profile administration of the double, its opening checked.
+inline Mapi::TMapiPtr<IProfAdmin> ProfileAdmin()
+{
+    Mapi::TMapiPtr<IProfAdmin> admin;
+    EXPECT_EQ(S_OK, ::MAPIAdminProfiles(0, admin.Out()));
+    return admin;
+}
 
 // The mailbox most tests work with, on the server its profile names.
 extern const wchar_t SourceServer[];
