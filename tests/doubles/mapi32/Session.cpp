@@ -48,6 +48,12 @@ public:
         }
     }
 
+    // Logging off a session that opened a store disconnects from the server.
+    bool ReachesServer(const std::string& method) const override
+    {
+        return method == "Logoff" ? storeOpened : CObjectBase::ReachesServer(method);
+    }
+
     STDMETHODIMP GetMsgStoresTable(ULONG flags, LPMAPITABLE* table) override;
     STDMETHODIMP OpenMsgStore(ULONG_PTR uiParam, ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags,
                               LPMDB* store) override;
@@ -90,6 +96,7 @@ public:
 private:
     std::string profileName;
     bool loggedOff = false;
+    bool storeOpened = false;
 };
 
 constexpr wchar_t EndedText[] = L"The session has been logged off.";
@@ -151,6 +158,7 @@ STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LP
         return call.End(MAPI_E_FAILONEPROVIDER, L"The server holding this mailbox cannot be reached.");
     }
     *store = NewStore(mailbox->Dn, ref.Part, (flags & (MDB_WRITE | MAPI_BEST_ACCESS)) != 0);
+    storeOpened = true;
     return call.End();
 }
 
