@@ -125,20 +125,6 @@ TEST_F(MapiTest, NoMailboxAndNoStoreMarkedDefaultGivesNotFound)
     EXPECT_TRUE(world.CallsTo("IMAPISession::OpenMsgStore").empty());
 }
 
-TEST_F(MapiTest, AStoreTableThatCannotBeReadRaisesWithTheSessionsExtendedError)
-{
-    world.AddFault(MakeFault(L"IMAPISession::GetMsgStoresTable", MAPI_E_NETWORK_ERROR, L"The server went away."));
-    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
-    Mapi::CMapiSession session;
-    session.Logon(Alice, SwitchLogonFlags);
-
-    const RaisedError raised = MapiErrorOf([&] { session.OpenMailboxStore(); });
-
-    EXPECT_EQ(MAPI_E_NETWORK_ERROR, raised.Code);
-    EXPECT_EQ(L"MAPI result: 0x80040115., Description: MAPI_E_NETWORK_ERROR., Extended: The server went away.",
-              raised.Message);
-}
-
 TEST_F(MapiTest, AMailboxThatCannotBeOpenedRaisesItsOwnError)
 {
     world.AddFault(MakeFault(L"IMAPISession::OpenMsgStore", MAPI_E_LOGON_FAILED, L"The mailbox refused the logon."));
