@@ -70,18 +70,6 @@ TEST_F(MapiTest, LogonKeepsProfileAndFlagsAndClosingLogsOff)
               world.CallsTo("IMAPISession::Logoff"));
 }
 
-TEST_F(MapiTest, AFailedLogonCarriesTheResultAlone)
-{
-    world.AddProfile("nowhere", L"NOSUCHSERVER", AliceDn);
-    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
-    Mapi::CMapiSession session;
-
-    const RaisedError raised = MapiErrorOf([&] { session.Logon(L"nowhere", SwitchLogonFlags); });
-
-    EXPECT_EQ(MAPI_E_NETWORK_ERROR, raised.Code);
-    EXPECT_EQ(L"MAPI result: 0x80040115., Description: MAPI_E_NETWORK_ERROR.", raised.Message);
-}
-
 TEST_F(MapiTest, OnlyTheExchangeMailboxIsOpenedElseTheDefaultStoreAndNeverWithADialog)
 {
     const std::string server = " @server " + ToNarrow(AliceDn);
