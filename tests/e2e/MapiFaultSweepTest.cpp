@@ -74,6 +74,9 @@ const Step mailboxSteps[] = {
     {"HrQueryAllRows", Outcome::SwitchMessage},
     {"IMAPIFolder::CreateMessage", Outcome::AfterRecreated},
     {"IMessage::SetProps", Outcome::AfterRecreated},
+    {"IMessage::OpenProperty", Outcome::AfterRecreated},
+    {"IStream::Write", Outcome::AfterRecreated},
+    {"IStream::Commit", Outcome::AfterRecreated},
     {"IMessage::SaveChanges", Outcome::AfterRecreated},
     {"IMAPIFolder::DeleteMessages", Outcome::AfterRecreated}, // the new message is taken back
     {"IMAPISession::Logoff", Outcome::Unharmed},
@@ -84,14 +87,13 @@ const Outcome bufferSteps[] = {
     Outcome::Service,        // the service's two property values
     Outcome::OutOfMemory,    // the copy of the service's UID
     Outcome::OutOfMemory,    // the entry identifier of the switch message found
-    Outcome::AfterRecreated, // the subject's and the body's values
+    Outcome::AfterRecreated, // the subject's value (the long body goes through a stream)
     Outcome::AfterRecreated, // the list of messages to delete
 };
 const Outcome moreSteps[] = {
     Outcome::Service,        // the server's name on the service's values
     Outcome::Service,        // the mailbox's name on the service's values
     Outcome::AfterRecreated, // the subject's text
-    Outcome::AfterRecreated, // the body's text
     Outcome::AfterRecreated, // the identifiers of the list of messages to delete
     Outcome::AfterRecreated, // the one identifier's bytes
 };
@@ -114,6 +116,8 @@ class MapiFaultSweep : public WholeRun {
 protected:
     // In list order (sorted by source line): the first mailbox, then the later one.
     const std::vector<std::wstring> names{L"reception", L"room.oslo"};
+    // Long enough that the body goes through a stream rather than SetProps.
+    const std::string targetServer = "TGTEX01." + std::string(5000, 'x');
 
     void SetUp() override
     {
@@ -122,7 +126,7 @@ protected:
         for (const std::wstring& name : names) {
             configuration.Mailboxes.push_back(Source(name));
         }
-        configuration.SwitchMessage += "RecreateSwitchMsg=1\n";
+        configuration.SwitchMessage = "TargetServer=" + targetServer + "\nVersion=v4\nRecreateSwitchMsg=1\n";
         Write(configuration);
     }
 
@@ -137,7 +141,7 @@ protected:
     static MapiDouble::Message EarlierMessage() { return SwitchMessage(L"[ZPH 4.0]\nTargetServer=OLDEX01"); }
     MapiDouble::Message NewMessage(const std::wstring& name) const
     {
-        return SwitchMessage(L"[ZPH 4.0]\nTargetServer=TGTEX01\nTargetMailboxDN=" + Target(name) +
+        return SwitchMessage(L"[ZPH 4.0]\nTargetServer=" + ToWide(targetServer) + L"\nTargetMailboxDN=" + Target(name) +
                              L"\nMBMatchKeyTag=X500\nPFMatchKeyTag=X500");
     }
 
@@ -282,7 +286,8 @@ protected:
     std::string SwitchMessageWritten(const std::string& profile, const std::wstring& name) const
     {
         return "Info: Switch message is recreated for profile " + profile + "\r\n" +
-               "Info: Switch message content for profile " + profile + " is \r\n[ZPH 4.0]\r\nTargetServer=TGTEX01\r\n" +
+               "Info: Switch message content for profile " + profile + " is \r\n[ZPH 4.0]\r\nTargetServer=" + targetServer +
+               "\r\n" +
                "TargetMailboxDN=" + ToNarrow(Target(name)) + "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
     }
 
