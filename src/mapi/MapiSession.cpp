@@ -113,10 +113,11 @@ TMapiPtr<IMsgStore> CMapiSession::OpenMailboxStore()
     const SPropValue* entryId = MailboxStoreEntryId(*rows.get());
     Errors::CheckMapiTrue(NoSource, entryId != nullptr, MAPI_E_NOT_FOUND);
     // An unattended run must never wait for a logon dialog, nor start the mail spooler.
+    constexpr ULONG openFlags = MDB_NO_DIALOG | MDB_NO_MAIL | MAPI_BEST_ACCESS;
+    const LPENTRYID storeId = reinterpret_cast<LPENTRYID>(entryId->Value.bin.lpb);
     TMapiPtr<IMsgStore> store;
     Errors::CheckMapi(session.get(),
-                      session->OpenMsgStore(0, entryId->Value.bin.cb, reinterpret_cast<LPENTRYID>(entryId->Value.bin.lpb),
-                                            nullptr, MDB_NO_DIALOG | MDB_NO_MAIL | MAPI_BEST_ACCESS, store.Out()));
+                      session->OpenMsgStore(0, entryId->Value.bin.cb, storeId, nullptr, openFlags, store.Out()));
     return store;
 }
 

@@ -286,9 +286,9 @@ protected:
     std::string SwitchMessageWritten(const std::string& profile, const std::wstring& name) const
     {
         return "Info: Switch message is recreated for profile " + profile + "\r\n" +
-               "Info: Switch message content for profile " + profile + " is \r\n[ZPH 4.0]\r\nTargetServer=" + targetServer +
-               "\r\n" +
-               "TargetMailboxDN=" + ToNarrow(Target(name)) + "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
+               "Info: Switch message content for profile " + profile + " is \r\n[ZPH 4.0]\r\nTargetServer=" +
+               targetServer + "\r\nTargetMailboxDN=" + ToNarrow(Target(name)) +
+               "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
     }
 
     // What the run prints when each mailbox meets its outcome (a failure with the given result), the clean-up

@@ -184,8 +184,10 @@ TEST_F(MapiFolderTest, AValueTheStoreTurnsDownInTheProblemArrayRaises)
     OpenInbox();
     Mapi::TMapiPtr<IMessage> message = Mapi::CreateMessage(inbox->folder, MAPI_ASSOCIATED);
 
-    const RaisedError raised = MapiErrorOf(
-        [&] { Mapi::SetStringProps(message.get(), {{PR_SUBJECT_W, SwitchSubject}, {PR_BODY_W, std::wstring(60, L'b')}}); });
+    const std::wstring body(60, L'b');
+
+    const RaisedError raised =
+        MapiErrorOf([&] { Mapi::SetStringProps(message.get(), {{PR_SUBJECT_W, SwitchSubject}, {PR_BODY_W, body}}); });
 
     EXPECT_EQ(MAPI_E_NOT_ENOUGH_MEMORY, raised.Code) << "SetProps answered S_OK and named the body as too large";
     EXPECT_EQ(std::vector<std::string>{"IMessage::SetProps tags=0x0037001f,0x1000001f -> 0x00000000" + AtServer},
