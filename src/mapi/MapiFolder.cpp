@@ -8,35 +8,6 @@
 
 namespace Mapi {
 
-namespace {
-
-bool SameTextNoCase(const wchar_t* text, const std::wstring& wanted)
-{
-    return ::CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text, -1, wanted.c_str(),
-                            static_cast<int>(wanted.size())) == CSTR_EQUAL;
-}
-
-void CollectMessagesBySubject(const TMapiPtr<IMAPIFolder>& folder, const std::wstring& subject, ULONG tableFlags,
-                              CMapiEntryList& found)
-{
-    TMapiPtr<IMAPITable> table;
-    Errors::CheckMapi(folder.get(), folder->GetContentsTable(tableFlags, table.Out()));
-    SizedSPropTagArray(2, columnTags) = {2, {PR_ENTRYID, PR_SUBJECT_W}};
-    const LPSPropTagArray columns = reinterpret_cast<LPSPropTagArray>(&columnTags);
-    CMapiSRowSet rows;
-    Errors::CheckMapi(NoSource, ::HrQueryAllRows(table.get(), columns, nullptr, nullptr, 0, rows.Out()));
-    for (ULONG index = 0; index < rows->cRows; ++index) {
-        const SRow& row = rows->aRow[index];
-        // A message without a subject has an error in the subject's column and never matches.
-        if (CheckRow(row, *columns, true) &&
-            SameTextNoCase(row.lpProps[1].Value.lpszW, subject)) {
-            found.Add(CMapiBuffer(row.lpProps[0]));
-        }
-    }
-}
-
-} // namespace
-
 TMapiPtr<IMAPIFolder> OpenReceiveFolder(const TMapiPtr<IMsgStore>& store, ULONG openFlags)
 {
     ULONG size = 0;
@@ -53,10 +24,22 @@ TMapiPtr<IMAPIFolder> OpenReceiveFolder(const TMapiPtr<IMsgStore>& store, ULONG 
 void FindMessagesBySubject(const TMapiPtr<IMAPIFolder>& folder, const std::wstring& subject, ULONG tableFlags,
                            CMapiEntryList& found)
 {
-    try {
-        CollectMessagesBySubject(folder, subject, tableFlags, found);
-    } catch (const Errors::CError&) {
-        // What could not be read is taken as not there; the caller goes on with what was found.
+    TMapiPtr<IMAPITable> table;
+    Errors::CheckMapi(folder.get(), folder->GetContentsTable(tableFlags, table.Out()));
+    SizedSPropTagArray(2, columnTags) = {2, {PR_ENTRYID, PR_SUBJECT_W}};
+    const LPSPropTagArray columns = reinterpret_cast<LPSPropTagArray>(&columnTags);
+    SPropValue wanted{};
+    wanted.ulPropTag = PR_SUBJECT_W;
+    wanted.Value.lpszW = const_cast<wchar_t*>(subject.c_str());
+    SRestriction sameSubject{};
+    sameSubject.rt = RES_CONTENT;
+    sameSubject.res.resContent = SContentRestriction{FL_FULLSTRING | FL_IGNORECASE, PR_SUBJECT_W, &wanted};
+    CMapiSRowSet rows;
+    Errors::CheckMapi(NoSource, ::HrQueryAllRows(table.get(), columns, &sameSubject, nullptr, 0, rows.Out()));
+    for (ULONG index = 0; index < rows->cRows; ++index) {
+        if (CheckRow(rows->aRow[index], *columns, true)) {
+            found.Add(CMapiBuffer(rows->aRow[index].lpProps[0]));
+        }
     }
 }
 
@@ -64,7 +47,6 @@ TMapiPtr<IMessage> CreateMessage(const TMapiPtr<IMAPIFolder>& folder, ULONG flag
 {
     TMapiPtr<IMessage> message;
     Errors::CheckMapi(folder.get(), folder->CreateMessage(&IID_IMessage, flags, message.Out()));
-    Errors::CheckMapi(message.get(), message->SaveChanges(KEEP_OPEN_READWRITE));
     return message;
 }
 

@@ -13,12 +13,12 @@ namespace Mapi {
 TMapiPtr<IMAPIFolder> OpenReceiveFolder(const TMapiPtr<IMsgStore>& store, ULONG openFlags);
 
 // Adds to `found` the entry identifier of every message of the folder's contents table (MAPI_ASSOCIATED in
-// the flags: its hidden messages) whose subject equals `subject` without regard to case. A table that cannot
-// be read counts as one without such messages.
+// the flags: its hidden messages) whose subject equals `subject` without regard to case. The store picks the
+// rows, so only matches travel. A table that cannot be read raises: not knowing is not finding none.
 void FindMessagesBySubject(const TMapiPtr<IMAPIFolder>& folder, const std::wstring& subject, ULONG tableFlags,
                            CMapiEntryList& found);
 
-// A new message, saved once as it is, kept open for writing.
+// A new message, not in the folder until its first SaveChanges.
 TMapiPtr<IMessage> CreateMessage(const TMapiPtr<IMAPIFolder>& folder, ULONG flags);
 
 // Deletes the listed messages in one call; anything short of complete success raises, warnings included.

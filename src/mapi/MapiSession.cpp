@@ -1,7 +1,6 @@
 #include "mapi/MapiSession.h"
 
 #include "errors/Errors.h"
-#include "errors/Text.h"
 #include "mapi/MapiMemory.h"
 
 #include <mapiutil.h>
@@ -11,8 +10,6 @@
 namespace Mapi {
 
 namespace {
-
-constexpr ULONG PrStoreOffline = PROP_TAG(PT_BOOLEAN, 0x6632);
 
 struct ProviderKind {
     BYTE Uid[16];
@@ -39,6 +36,32 @@ const SPropValue* FindColumn(const SRow& row, ULONG tag)
     for (ULONG index = 0; index < row.cValues; ++index) {
         if (row.lpProps[index].ulPropTag == tag) {
             return &row.lpProps[index];
+        }
+    }
+    return nullptr;
+}
+
+bool IsExchangeMailbox(const SRow& row)
+{
+    return StoreKindFromProvider(FindColumn(row, PR_MDB_PROVIDER)) == StoreKindExchangePrivate;
+}
+
+bool IsDefaultStore(const SRow& row)
+{
+    const SPropValue* isDefault = FindColumn(row, PR_DEFAULT_STORE);
+    return isDefault != nullptr && isDefault->Value.b != 0;
+}
+
+// The entry identifier of the first row of the first kind that has one: the Exchange mailbox, then the
+// default store.
+const SPropValue* MailboxStoreEntryId(const SRowSet& rows)
+{
+    for (bool (*wanted)(const SRow&) : {IsExchangeMailbox, IsDefaultStore}) {
+        for (ULONG index = 0; index < rows.cRows; ++index) {
+            const SPropValue* entryId = FindColumn(rows.aRow[index], PR_ENTRYID);
+            if (entryId != nullptr && wanted(rows.aRow[index])) {
+                return entryId;
+            }
         }
     }
     return nullptr;
@@ -74,73 +97,28 @@ void CMapiSession::Close() noexcept
     if (!session) {
         return;
     }
-    stores.clear();
-    storesLoaded = false;
     session->Logoff(0, 0, 0);
     session.Reset();
 }
 
-void CMapiSession::LoadStores()
+TMapiPtr<IMsgStore> CMapiSession::OpenMailboxStore()
 {
-    if (storesLoaded) {
-        return;
-    }
     Errors::CheckMapiTrue(NoSource, static_cast<bool>(session), MAPI_E_NOT_INITIALIZED);
-    stores.clear();
     TMapiPtr<IMAPITable> table;
     Errors::CheckMapi(session.get(), session->GetMsgStoresTable(0, table.Out()));
-    SizedSPropTagArray(6, columns) = {6, {PR_DISPLAY_NAME_A, PR_ENTRYID, PR_MDB_PROVIDER, PR_DEFAULT_STORE,
-                                          PR_RECORD_KEY, PR_RESOURCE_FLAGS}};
+    SizedSPropTagArray(3, columns) = {3, {PR_ENTRYID, PR_MDB_PROVIDER, PR_DEFAULT_STORE}};
     CMapiSRowSet rows;
     Errors::CheckMapi(NoSource, ::HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
                                                  nullptr, 0, rows.Out()));
-    for (ULONG index = 0; index < rows->cRows; ++index) {
-        try {
-            stores.push_back(OpenStore(rows->aRow[index]));
-        } catch (const Errors::CError&) {
-            // A store that cannot be opened now is not one the tool can work with.
-        }
-    }
-    storesLoaded = true;
-}
-
-CMapiStore CMapiSession::OpenStore(const SRow& row) const
-{
-    CMapiStore store;
-    const SPropValue* name = FindColumn(row, PR_DISPLAY_NAME_A);
-    store.DisplayName = name == nullptr ? std::wstring() : ToWide(name->Value.lpszA);
-    const SPropValue* entryId = FindColumn(row, PR_ENTRYID);
-    store.EntryId = entryId == nullptr ? CMapiBuffer() : CMapiBuffer(*entryId);
-    store.Kind = StoreKindFromProvider(FindColumn(row, PR_MDB_PROVIDER));
-    const SPropValue* isDefault = FindColumn(row, PR_DEFAULT_STORE);
-    store.IsDefault = isDefault != nullptr && isDefault->Value.b != 0;
-    const SPropValue* recordKey = FindColumn(row, PR_RECORD_KEY);
-    store.RecordKey = recordKey == nullptr ? CMapiBuffer() : CMapiBuffer(*recordKey);
-    const SPropValue* resourceFlags = FindColumn(row, PR_RESOURCE_FLAGS);
-    store.CanBeDefault = resourceFlags == nullptr || (resourceFlags->Value.l & STATUS_NO_DEFAULT_STORE) == 0;
-
+    const SPropValue* entryId = MailboxStoreEntryId(*rows.get());
+    Errors::CheckMapiTrue(NoSource, entryId != nullptr, MAPI_E_NOT_FOUND);
+    // An unattended run must never wait for a logon dialog, nor start the mail spooler.
+    constexpr ULONG openFlags = MDB_NO_DIALOG | MDB_NO_MAIL | MAPI_BEST_ACCESS;
+    const LPENTRYID storeId = reinterpret_cast<LPENTRYID>(entryId->Value.bin.lpb);
+    TMapiPtr<IMsgStore> store;
     Errors::CheckMapi(session.get(),
-                      session->OpenMsgStore(0, store.EntryId.Size(),
-                                            reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(store.EntryId.Data())),
-                                            nullptr, storeOpenFlags, store.Store.Out()));
-    TMapiMemory<SPropValue> ownEntryId;
-    Errors::CheckMapi(store.Store.get(), ::HrGetOneProp(store.Store.get(), PR_ENTRYID, ownEntryId.Out()));
-    store.EntryId = CMapiBuffer(*ownEntryId.get());
-    TMapiMemory<SPropValue> offline;
-    store.Offline = SUCCEEDED(::HrGetOneProp(store.Store.get(), PrStoreOffline, offline.Out())) &&
-                    offline->Value.b != 0;
+                      session->OpenMsgStore(0, entryId->Value.bin.cb, storeId, nullptr, openFlags, store.Out()));
     return store;
-}
-
-TMapiPtr<IMsgStore> CMapiSession::GetDefaultStore()
-{
-    LoadStores();
-    for (const CMapiStore& store : stores) {
-        if (store.IsDefault) {
-            return store.Store;
-        }
-    }
-    throw Errors::CMapiError(MAPI_E_NOT_FOUND);
 }
 
 } // namespace Mapi

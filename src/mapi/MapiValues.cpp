@@ -20,6 +20,42 @@ TChar* CopyOnParent(void* parent, const std::basic_string<TChar>& text)
     return static_cast<TChar*>(copy);
 }
 
+// Stores refuse string values of a few tens of kilobytes through SetProps; longer ones go through a stream,
+// which takes any length.
+constexpr size_t LongestSetPropsValue = 8192;
+
+bool NeedsStream(const StringProp& prop)
+{
+    return (prop.Text.size() + 1) * sizeof(wchar_t) > LongestSetPropsValue;
+}
+
+void SetShortProps(IMAPIProp* object, const std::vector<const StringProp*>& props)
+{
+    TMapiMemory<SPropValue> values;
+    SPropValue* const array = values.Allocate(static_cast<ULONG>(props.size()));
+    for (size_t index = 0; index < props.size(); ++index) {
+        SetPropValueW(array[index], array, props[index]->Tag, props[index]->Text);
+    }
+    TMapiMemory<SPropProblemArray> problems;
+    Errors::CheckMapi(object, object->SetProps(static_cast<ULONG>(props.size()), array, problems.Out()));
+    if (problems.get() != nullptr && problems->cProblem != 0) {
+        Errors::CheckMapi(object, problems->aProblem[0].scode);
+    }
+}
+
+void StreamProp(IMAPIProp* object, const StringProp& prop)
+{
+    TMapiPtr<IStream> stream;
+    Errors::CheckMapi(object, object->OpenProperty(prop.Tag, &IID_IStream, STGM_WRITE, MAPI_CREATE | MAPI_MODIFY,
+                                                   reinterpret_cast<LPUNKNOWN*>(stream.Out())));
+    // The stream holds the text without its terminator, as the property does.
+    const ULONG size = static_cast<ULONG>(prop.Text.size() * sizeof(wchar_t));
+    ULONG written = 0;
+    Errors::CheckMapi(NoSource, stream->Write(prop.Text.data(), size, &written));
+    Errors::CheckMapiTrue(NoSource, written == size, MAPI_E_NOT_ENOUGH_DISK);
+    Errors::CheckMapi(NoSource, stream->Commit(STGC_DEFAULT));
+}
+
 void CheckColumns(const SRow& row, const SPropTagArray& columns)
 {
     Errors::CheckMapiTrue(NoSource, row.cValues == columns.cValues, MAPI_E_BAD_VALUE);
@@ -43,12 +79,22 @@ void SetPropValueW(SPropValue& value, void* parent, ULONG tag, const std::wstrin
     value.Value.lpszW = CopyOnParent(parent, text);
 }
 
-void SetStringProp(IMAPIProp* object, ULONG tag, const std::wstring& text)
+void SetStringProps(IMAPIProp* object, const std::vector<StringProp>& props)
 {
-    TMapiMemory<SPropValue> value;
-    SPropValue* const single = value.Allocate(1);
-    SetPropValueW(*single, single, tag, text);
-    Errors::CheckMapi(object, object->SetProps(1, value.get(), nullptr));
+    std::vector<const StringProp*> shortProps;
+    for (const StringProp& prop : props) {
+        if (!NeedsStream(prop)) {
+            shortProps.push_back(&prop);
+        }
+    }
+    if (!shortProps.empty()) {
+        SetShortProps(object, shortProps);
+    }
+    for (const StringProp& prop : props) {
+        if (NeedsStream(prop)) {
+            StreamProp(object, prop);
+        }
+    }
 }
 
 bool CheckRow(const SRow& row, const SPropTagArray& columns, bool quiet)

@@ -3,6 +3,7 @@
 #include <mapix.h>
 
 #include <string>
+#include <vector>
 
 namespace Mapi {
 
@@ -17,8 +18,16 @@ inline LPTSTR AnsiText(const std::string& text)
 void SetPropValueA(SPropValue& value, void* parent, ULONG tag, const std::string& text);
 void SetPropValueW(SPropValue& value, void* parent, ULONG tag, const std::wstring& text);
 
-// Sets one wide string property on a MAPI object.
-void SetStringProp(IMAPIProp* object, ULONG tag, const std::wstring& text);
+// One wide string property to set.
+struct StringProp {
+    ULONG Tag;
+    std::wstring Text;
+};
+
+// Sets wide string properties on a MAPI object, whole or not at all: a property the object turns down in
+// SetProps' problem array (which it fills while still answering S_OK) raises like a failed call, and a value
+// too long for SetProps is written through a stream of its own.
+void SetStringProps(IMAPIProp* object, const std::vector<StringProp>& props);
 
 // Whether the row holds exactly the requested columns, in order. A missing property shows as a PT_ERROR
 // column and fails the check. Quiet mode answers false instead of raising.

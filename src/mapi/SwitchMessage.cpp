@@ -3,6 +3,7 @@
 #include "errors/Errors.h"
 #include "errors/Text.h"
 #include "mapi/MapiFolder.h"
+#include "mapi/MapiMemory.h"
 #include "mapi/MapiSession.h"
 #include "mapi/MapiValues.h"
 
@@ -15,6 +16,43 @@ namespace {
 std::wstring Line(const wchar_t* key, const std::wstring& value)
 {
     return L"\n" + std::wstring(key) + L"=" + value;
+}
+
+// A new switch message, whole when it is first saved: a message saved before its subject is set is one no later
+// run can find.
+Mapi::TMapiPtr<IMessage> SaveSwitchMessage(const Mapi::TMapiPtr<IMAPIFolder>& inbox, const std::wstring& body)
+{
+    const Mapi::TMapiPtr<IMessage> message = Mapi::CreateMessage(inbox, MAPI_ASSOCIATED);
+    Mapi::SetStringProps(message.get(), {{PR_SUBJECT_W, SwitchMessageSubject}, {PR_BODY_W, body}});
+    // Kept open so that its entry identifier can still be read should the earlier copies refuse to go.
+    Errors::CheckMapi(message.get(), message->SaveChanges(KEEP_OPEN_READONLY));
+    return message;
+}
+
+// Takes the new message out again, so that the mailbox keeps what it had rather than two switch messages.
+void WithdrawSwitchMessage(const Mapi::TMapiPtr<IMAPIFolder>& inbox, const Mapi::TMapiPtr<IMessage>& message)
+{
+    try {
+        Mapi::TMapiMemory<SPropValue> entryId;
+        Errors::CheckMapi(message.get(), ::HrGetOneProp(message.get(), PR_ENTRYID, entryId.Out()));
+        Mapi::CMapiEntryList withdrawn;
+        withdrawn.Add(Mapi::CMapiBuffer(*entryId.get()));
+        Mapi::DeleteMessages(inbox, withdrawn);
+    } catch (const Errors::CError&) {
+        // What MAPI will not take back stays: the mailbox has failed either way.
+    }
+}
+
+// Removes the earlier copies once the new message is in place; when they do not all go, the new one goes.
+void ReplaceEarlierCopies(const Mapi::TMapiPtr<IMAPIFolder>& inbox, const Mapi::TMapiPtr<IMessage>& message,
+                          Mapi::CMapiEntryList& earlier)
+{
+    try {
+        Mapi::DeleteMessages(inbox, earlier);
+    } catch (const Errors::CError&) {
+        WithdrawSwitchMessage(inbox, message);
+        throw;
+    }
 }
 
 } // namespace
@@ -48,29 +86,23 @@ void WriteSwitchMessage(const MailboxEntry& entry, const std::wstring& body, con
 {
     try {
         Mapi::CMapiSession session;
-        session.Logon(entry.ProfileName, MAPI_UNICODE | MAPI_NO_MAIL | MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION);
-        session.SetStoreOpenFlags(MAPI_BEST_ACCESS);
-        const Mapi::TMapiPtr<IMsgStore> store = session.GetDefaultStore();
+        session.Logon(entry.ProfileName,
+                      MAPI_UNICODE | MAPI_NO_MAIL | MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION | MAPI_EXTENDED);
+        const Mapi::TMapiPtr<IMsgStore> store = session.OpenMailboxStore();
         const Mapi::TMapiPtr<IMAPIFolder> inbox = Mapi::OpenReceiveFolder(store, MAPI_MODIFY);
-        Mapi::CMapiEntryList existing;
-        Mapi::FindMessagesBySubject(inbox, SwitchMessageSubject, MAPI_ASSOCIATED, existing);
+        Mapi::CMapiEntryList earlier;
+        Mapi::FindMessagesBySubject(inbox, SwitchMessageSubject, MAPI_ASSOCIATED, earlier);
         const bool recreating = recreate == L"1";
-        if (existing.Count() != 0 && !recreating) {
+        if (earlier.Count() != 0 && !recreating) {
             return;
         }
         std::cout << (recreating ? "Info: Switch message is recreated for profile "
                                  : "Info: Switch message is created for profile ")
                   << ToNarrow(entry.ProfileName) << "\n";
-        if (existing.Count() != 0) {
-            Mapi::DeleteMessages(inbox, existing);
+        const Mapi::TMapiPtr<IMessage> message = SaveSwitchMessage(inbox, body);
+        if (earlier.Count() != 0) {
+            ReplaceEarlierCopies(inbox, message, earlier);
         }
-        const Mapi::TMapiPtr<IMessage> message = Mapi::CreateMessage(inbox, MAPI_ASSOCIATED);
-        // The folder itself has nothing of its own to keep; whether its save succeeds changes nothing.
-        static_cast<void>(inbox->SaveChanges(KEEP_OPEN_READWRITE));
-        Mapi::SetStringProp(message.get(), PR_SUBJECT_W, SwitchMessageSubject);
-        Mapi::SetStringProp(message.get(), PR_BODY_W, body);
-        // Until this save succeeds the message holds neither subject nor body.
-        Errors::CheckMapi(message.get(), message->SaveChanges(KEEP_OPEN_READWRITE));
         std::cout << "Info: Switch message content for profile " << ToNarrow(entry.ProfileName) << " is \n"
                   << ToNarrow(body) << "\n";
     } catch (const Errors::CError& error) {

@@ -13,5 +13,6 @@ std::wstring BuildSwitchMessageBody(const MailboxEntry& entry, const SwitchSetti
 
 // Keeps one switch message with this body in the hidden contents of the Inbox the entry's profile opens:
 // written when there is none, replaced when `recreate` is exactly "1", left alone otherwise. A failure is
-// reported on the console and raised again.
+// reported on the console and raised again; it leaves the mailbox with what it had, as far as MAPI allows, and
+// never with a partial or second switch message.
 void WriteSwitchMessage(const MailboxEntry& entry, const std::wstring& body, const std::wstring& recreate);

@@ -130,7 +130,7 @@ TEST_F(ChildEndings, LargestAndSmallestExitCodesStillEndWithTheProfilesRemoved)
     configuration.Mailboxes = {Source(L"room.oslo"), Source(L"beamer.pool"), Source(L"reception")};
     Write(configuration);
     const std::string failed = "Info: Create profiles and check the switch message. \r\n"
-                               "Error: Cannot create Switch message. Error = 80040111\r\n"
+                               "Error: Cannot create service MSEMS. Error = 81002746\r\n"
                                "Error: Cannot create a profile for mailbox = " +
                                ToNarrow(Source(L"beamer.pool")) + "\r\n" + SwitchMessageWritten(1, L"reception") +
                                SwitchMessageWritten(2, L"room.oslo");

@@ -76,8 +76,10 @@ protected:
 
     // Every profile removed, every MAPI object and buffer released, every directory object released.
     void ExpectNothingLeftBehind() const;
-    // Every MAPI object and buffer released, every directory object released, whatever became of the profiles.
+    // Every MAPI object and buffer released without a misuse, every directory object released, whatever became
+    // of the profiles.
     void ExpectNoLeaks() const;
+    void ExpectNoMisuses() const;
 
     MapiDouble::CStateDirectory MapiState() const { return MapiDouble::CStateDirectory(mapi.Path()); }
 

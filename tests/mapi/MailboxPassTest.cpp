@@ -223,8 +223,10 @@ TEST_F(MailboxPassTest, RecreateReplacesEveryCopyWithOneNewMessage)
     EXPECT_EQ(4u, messages[1].Id);
     EXPECT_EQ(SwitchMessageSubject, SubjectOf(messages[1]));
     EXPECT_EQ(body, FindProperty(messages[1].Props, PR_BODY_W)->Text);
-    EXPECT_EQ(std::vector<std::string>{"IMAPIFolder::DeleteMessages ids=1,3 flags=0x00000000 -> 0x00000000"},
-              world.CallsTo("IMAPIFolder::DeleteMessages"));
+    EXPECT_EQ(std::vector<std::string>{"IMAPIFolder::DeleteMessages ids=1,3 flags=0x00000000 -> 0x00000000 @server " +
+                                       Narrow(AliceDn)},
+              world.CallsTo("IMAPIFolder::DeleteMessages"))
+        << "the earlier copies go once the new message is saved";
 }
 
 TEST_F(MailboxPassTest, RecreateSaysRecreatedEvenWhenThereWasNone)
@@ -244,17 +246,30 @@ TEST_F(MailboxPassTest, RecreateSaysRecreatedEvenWhenThereWasNone)
     EXPECT_EQ(L"", FindProperty(messages[0].Props, PR_BODY_W)->Text) << "an unknown version writes an empty body";
 }
 
-TEST_F(MailboxPassTest, AServiceThatCannotBeConfiguredCostsTheMailboxItsProfile)
+TEST_F(MailboxPassTest, AServiceThatCannotResolveItsServerOrMailboxCostsTheMailboxItsProfile)
 {
-    world.AddFault(MakeFault(L"IMsgServiceAdmin::ConfigureMsgService", MAPI_E_NETWORK_ERROR));
-    MailboxList mailboxes{Entry(AliceDn)};
+    world.AddMailbox(MakeMailbox(SourceServer, L"/o=First Organization/cn=alicia"));
+    const struct {
+        const wchar_t* server;
+        const wchar_t* mailbox;
+        const char* code;
+    } cases[] = {
+        {L"NOSUCHSERVER", AliceDn, "80040115"},                        // MAPI_E_NETWORK_ERROR
+        {SourceServer, L"/o=First Organization/cn=nobody", "81002746"}, // MAIL_E_NAMENOTFOUND
+        {SourceServer, L"ali", "80040700"},                            // MAPI_E_AMBIGUOUS_RECIP
+    };
+    for (const auto& each : cases) {
+        settings.SrcExchServer = each.server;
+        MailboxList mailboxes{Entry(each.mailbox)};
+        const std::string before = console.Text();
 
-    EXPECT_EQ(32, MailboxPass(mailboxes));
+        EXPECT_EQ(32, MailboxPass(mailboxes));
 
-    EXPECT_EQ(std::string(PassStarts) + "Error: Cannot create service MSEMS. Error = 80040115\n" +
-                  "Error: Cannot create a profile for mailbox = " + Narrow(AliceDn) + "\n",
-              console.Text());
-    EXPECT_EQ(L"", mailboxes[0].ProfileName);
+        EXPECT_EQ(std::string(PassStarts) + "Error: Cannot create service MSEMS. Error = " + each.code + "\n" +
+                      "Error: Cannot create a profile for mailbox = " + Narrow(each.mailbox) + "\n",
+                  console.Text().substr(before.size()));
+        EXPECT_EQ(L"", mailboxes[0].ProfileName);
+    }
     EXPECT_EQ(std::vector<std::string>{AliceProfile}, ProfileNames());
     EXPECT_TRUE(world.CallsTo("MAPILogonEx").empty());
     EXPECT_TRUE(world.Messages(AliceDn).empty());
@@ -274,10 +289,12 @@ TEST_F(MailboxPassTest, ALogonThatFailsCostsTheMailboxItsProfile)
     EXPECT_EQ(std::vector<std::string>{AliceProfile}, ProfileNames());
 }
 
-TEST_F(MailboxPassTest, OldMessagesThatCannotBeDeletedFailTheMailbox)
+TEST_F(MailboxPassTest, OldMessagesThatCannotAllBeDeletedLeaveTheMailboxAsItWas)
 {
     SetMessages(AliceDn, {AssociatedMessage(SwitchMessageSubject, L"old")});
-    world.AddFault(MakeFault(L"IMAPIFolder::DeleteMessages", MAPI_W_PARTIAL_COMPLETION, L"One stayed."));
+    Fault fault = MakeFault(L"IMAPIFolder::DeleteMessages", MAPI_W_PARTIAL_COMPLETION, L"One stayed.");
+    fault.Use = 1;
+    world.AddFault(fault);
     settings.RecreateSwitchMsg = L"1";
     MailboxList mailboxes{Entry(AliceDn)};
 
@@ -289,14 +306,14 @@ TEST_F(MailboxPassTest, OldMessagesThatCannotBeDeletedFailTheMailbox)
                   "Error: Cannot create a profile for mailbox = " + Narrow(AliceDn) + "\n",
               console.Text());
     EXPECT_EQ(std::vector<std::string>{AliceProfile}, ProfileNames());
-    EXPECT_TRUE(world.CallsTo("IMAPIFolder::CreateMessage").empty());
+    const std::vector<Message> messages = world.Messages(AliceDn);
+    ASSERT_EQ(1u, messages.size()) << "the new message is taken back rather than left as a second copy";
+    EXPECT_EQ(L"old", FindProperty(messages[0].Props, PR_BODY_W)->Text);
 }
 
-TEST_F(MailboxPassTest, AFinalSaveThatFailsFailsTheMailboxInsteadOfReportingItsContent)
+TEST_F(MailboxPassTest, AFinalSaveThatFailsFailsTheMailboxAndLeavesNoPartialMessage)
 {
-    Fault fault = MakeFault(L"IMessage::SaveChanges", MAPI_E_NOT_ENOUGH_DISK, L"The mailbox is full.");
-    fault.Use = 2;
-    world.AddFault(fault);
+    world.AddFault(MakeFault(L"IMessage::SaveChanges", MAPI_E_NOT_ENOUGH_DISK, L"The mailbox is full."));
     MailboxList mailboxes{Entry(AliceDn)};
 
     EXPECT_EQ(32, MailboxPass(mailboxes));
@@ -308,6 +325,7 @@ TEST_F(MailboxPassTest, AFinalSaveThatFailsFailsTheMailboxInsteadOfReportingItsC
               console.Text());
     EXPECT_EQ(L"", mailboxes[0].ProfileName);
     EXPECT_EQ(std::vector<std::string>{AliceProfile}, ProfileNames());
+    EXPECT_TRUE(world.Messages(AliceDn).empty());
 }
 
 TEST_F(MailboxPassTest, AProfileThatWasNeverMadeIsReportedUndeletableAndKeepsItsName)

@@ -16,8 +16,8 @@ using namespace MapiDouble;
 
 HRESULT Logon(const char* profile, Mapi::TMapiPtr<IMAPISession>& session)
 {
-    return ::MAPILogonEx(0, Ansi(profile), nullptr, MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION | MAPI_NO_MAIL,
-                         session.Out());
+    return ::MAPILogonEx(0, Ansi(profile), nullptr,
+                         MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION | MAPI_NO_MAIL | MAPI_EXTENDED, session.Out());
 }
 
 TEST(MapiDouble, IsTheMapi32ThisProgramLoaded)
@@ -58,6 +58,8 @@ TEST_F(MapiTest, ProfileAdministrationAnswersAsMapiDoes)
     EXPECT_EQ(MAPI_E_NO_ACCESS, admin->CreateProfile(Ansi("ALICE-PROFILE"), nullptr, 0, 0));
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, admin->CreateProfile(Ansi(""), nullptr, 0, 0));
     EXPECT_EQ(MAPI_E_NOT_FOUND, admin->DeleteProfile(Ansi("missing"), 0));
+    EXPECT_EQ(MAPI_E_UNKNOWN_FLAGS, admin->CreateProfile(Ansi("wide"), nullptr, 0, MAPI_UNICODE));
+    EXPECT_EQ(MAPI_E_UNKNOWN_FLAGS, admin->DeleteProfile(Ansi("alice-profile"), MAPI_UNICODE));
     EXPECT_EQ(MAPI_E_LOGON_FAILED, admin->AdminServices(Ansi("missing"), nullptr, 0, 0, services.Out()));
     EXPECT_EQ(S_OK, admin->AdminServices(Ansi("alice-profile"), nullptr, 0, 0, services.Out()));
     EXPECT_EQ(MAPI_E_NOT_FOUND, services->CreateMsgService(Ansi("MSPST MS"), Ansi("Personal Folders"), 0, 0));
@@ -119,7 +121,11 @@ TEST_F(MapiTest, LogonResolvesTheExchangeSettingsToAMailboxOfTheWorld)
     EXPECT_EQ(MAPI_E_LOGON_FAILED, Logon("no-such-profile", session));
     EXPECT_EQ(S_OK, Logon("empty", session)) << "a profile without services logs on, to no stores";
     EXPECT_EQ(S_OK, Logon("ALICE-PROFILE", session));
+
+    EXPECT_EQ(S_OK, ProfileAdmin()->DeleteProfile(Ansi("alice-profile"), 0));
+    EXPECT_EQ(5u, world.State().LoadProfiles().size()) << "a profile in use goes when its last session ends";
     session->Logoff(0, 0, 0);
+    EXPECT_EQ(4u, world.State().LoadProfiles().size());
 }
 
 TEST_F(MapiTest, AFaultFiresOnItsNthUseAndOnlyForItsMailbox)

@@ -1,5 +1,6 @@
 #include "mapi/MapiInit.h"
 #include "mapi/MapiSession.h"
+#include "errors/Text.h"
 
 #include "MapiWorld.h"
 
@@ -8,7 +9,8 @@ namespace {
 using namespace MapiTesting;
 using namespace MapiDouble;
 
-constexpr ULONG SwitchLogonFlags = MAPI_UNICODE | MAPI_NO_MAIL | MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION;
+constexpr ULONG SwitchLogonFlags =
+    MAPI_UNICODE | MAPI_NO_MAIL | MAPI_EXPLICIT_PROFILE | MAPI_NEW_SESSION | MAPI_EXTENDED;
 constexpr wchar_t Alice[] = L"alice-profile";
 
 void SetAliceStores(const CMapiWorld& world, std::vector<std::wstring> stores, const std::wstring& defaultStore)
@@ -48,7 +50,7 @@ TEST_F(MapiTest, LogonWithAnEmptyProfileNamePassesNoName)
     Mapi::CMapiSession session;
 
     EXPECT_EQ(MAPI_E_LOGON_FAILED, MapiErrorOf([&] { session.Logon(L"", SwitchLogonFlags); }).Code);
-    EXPECT_EQ(std::vector<std::string>{"MAPILogonEx profile=(null) password=(null) flags=0x80008012 -> 0x80040111"},
+    EXPECT_EQ(std::vector<std::string>{"MAPILogonEx profile=(null) password=(null) flags=0x80008032 -> 0x80040111"},
               world.CallsTo("MAPILogonEx"));
 }
 
@@ -68,109 +70,61 @@ TEST_F(MapiTest, LogonKeepsProfileAndFlagsAndClosingLogsOff)
               world.CallsTo("IMAPISession::Logoff"));
 }
 
-TEST_F(MapiTest, AFailedLogonCarriesTheResultAlone)
+TEST_F(MapiTest, OnlyTheExchangeMailboxIsOpenedElseTheDefaultStoreAndNeverWithADialog)
 {
-    world.AddProfile("nowhere", L"NOSUCHSERVER", AliceDn);
-    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
-    Mapi::CMapiSession session;
+    const std::string server = " @server " + ToNarrow(AliceDn);
+    const struct {
+        std::vector<std::wstring> stores;
+        const wchar_t* defaultStore;
+        std::string opened;
+    } cases[] = {
+        {{L"unavailable", L"public", L"private"}, L"public", "private"},
+        {{L"public", L"pst"}, L"pst", "pst"},
+    };
+    size_t opened = 0;
+    for (const auto& each : cases) {
+        SetAliceStores(world, each.stores, each.defaultStore);
+        Mapi::CMapiInit guard(MAPI_NT_SERVICE);
+        Mapi::CMapiSession session;
+        session.Logon(Alice, SwitchLogonFlags);
 
-    const RaisedError raised = MapiErrorOf([&] { session.Logon(L"nowhere", SwitchLogonFlags); });
+        EXPECT_TRUE(session.OpenMailboxStore());
 
-    EXPECT_EQ(MAPI_E_NETWORK_ERROR, raised.Code);
-    EXPECT_EQ(L"MAPI result: 0x80040115., Description: MAPI_E_NETWORK_ERROR.", raised.Message);
-}
-
-TEST_F(MapiTest, StoresOpenInTableOrderAndOneThatCannotBeOpenedIsLeftOut)
-{
-    SetAliceStores(world, {L"unavailable", L"public", L"private"}, L"private");
-    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
-    Mapi::CMapiSession session;
-    session.Logon(Alice, SwitchLogonFlags);
-
-    session.LoadStores();
-
-    const std::vector<Mapi::CMapiStore>& stores = session.Stores();
-    ASSERT_EQ(2u, stores.size());
-    EXPECT_EQ(Mapi::StoreKindExchangePublic, stores[0].Kind);
-    EXPECT_EQ(L"Public Folders", stores[0].DisplayName);
-    EXPECT_FALSE(stores[0].IsDefault);
-    EXPECT_FALSE(stores[0].CanBeDefault);
-    EXPECT_EQ(Mapi::StoreKindExchangePrivate, stores[1].Kind);
-    EXPECT_EQ(L"Mailbox - alice", stores[1].DisplayName);
-    EXPECT_TRUE(stores[1].IsDefault);
-    EXPECT_TRUE(stores[1].CanBeDefault);
-    for (const Mapi::CMapiStore& store : stores) {
-        EXPECT_TRUE(store.Store);
-        EXPECT_FALSE(store.EntryId.Empty());
-        EXPECT_FALSE(store.RecordKey.Empty());
-        EXPECT_FALSE(store.Offline);
+        EXPECT_EQ("HrQueryAllRows columns=0x0fff0102,0x34140102,0x3400000b restriction=(null) sorts=0 max=0 -> "
+                  "0x00000000",
+                  world.CallsTo("HrQueryAllRows").back());
+        EXPECT_EQ("IMAPISession::OpenMsgStore store=" + each.opened + " flags=0x00000091 -> 0x00000000" + server,
+                  world.CallsTo("IMAPISession::OpenMsgStore").back());
+        EXPECT_EQ(++opened, world.CallsTo("IMAPISession::OpenMsgStore").size()) << "one store, and only one";
     }
-    EXPECT_EQ(stores[1].Store.get(), session.GetDefaultStore().get());
-    EXPECT_EQ((std::vector<std::string>{"IMAPISession::OpenMsgStore store=unavailable flags=0x00000091 -> 0x8004011d",
-                                        "IMAPISession::OpenMsgStore store=public flags=0x00000091 -> 0x00000000",
-                                        "IMAPISession::OpenMsgStore store=private flags=0x00000091 -> 0x00000000"}),
-              world.CallsTo("IMAPISession::OpenMsgStore"));
 }
 
-TEST_F(MapiTest, StoresAreAskedForWithTheSixColumnsOnceAndOpenedWithTheFlagsSet)
+TEST_F(MapiTest, NoMailboxAndNoStoreMarkedDefaultGivesNotFound)
 {
-    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
-    Mapi::CMapiSession session;
-    session.Logon(Alice, SwitchLogonFlags);
-    session.SetStoreOpenFlags(MAPI_BEST_ACCESS);
-
-    session.GetDefaultStore();
-    session.GetDefaultStore();
-
-    EXPECT_EQ(std::vector<std::string>{"HrQueryAllRows columns=0x3001001e,0x0fff0102,0x34140102,0x3400000b,0x0ff90102,"
-                                       "0x30090003 restriction=(null) sorts=0 max=0 -> 0x00000000"},
-              world.CallsTo("HrQueryAllRows"));
-    EXPECT_EQ(std::vector<std::string>{"IMAPISession::OpenMsgStore store=private flags=0x00000010 -> 0x00000000"},
-              world.CallsTo("IMAPISession::OpenMsgStore"));
-}
-
-TEST_F(MapiTest, NoStoreMarkedDefaultGivesNotFound)
-{
-    SetAliceStores(world, {L"public", L"private"}, L"none");
+    SetAliceStores(world, {L"public", L"pst"}, L"none");
     Mapi::CMapiInit guard(MAPI_NT_SERVICE);
     Mapi::CMapiSession session;
     session.Logon(Alice, SwitchLogonFlags);
 
-    const RaisedError raised = MapiErrorOf([&] { session.GetDefaultStore(); });
+    const RaisedError raised = MapiErrorOf([&] { session.OpenMailboxStore(); });
 
     EXPECT_EQ(MAPI_E_NOT_FOUND, raised.Code);
     EXPECT_EQ(L"MAPI result: 0x8004010f., Description: MAPI_E_NOT_FOUND.", raised.Message);
-    EXPECT_EQ(2u, session.Stores().size());
+    EXPECT_TRUE(world.CallsTo("IMAPISession::OpenMsgStore").empty());
 }
 
-TEST_F(MapiTest, AStoreTableThatCannotBeReadRaisesWithTheSessionsExtendedError)
+TEST_F(MapiTest, AMailboxThatCannotBeOpenedRaisesItsOwnError)
 {
-    world.AddFault(MakeFault(L"IMAPISession::GetMsgStoresTable", MAPI_E_NETWORK_ERROR, L"The server went away."));
+    world.AddFault(MakeFault(L"IMAPISession::OpenMsgStore", MAPI_E_LOGON_FAILED, L"The mailbox refused the logon."));
     Mapi::CMapiInit guard(MAPI_NT_SERVICE);
     Mapi::CMapiSession session;
     session.Logon(Alice, SwitchLogonFlags);
 
-    const RaisedError raised = MapiErrorOf([&] { session.GetDefaultStore(); });
+    const RaisedError raised = MapiErrorOf([&] { session.OpenMailboxStore(); });
 
-    EXPECT_EQ(MAPI_E_NETWORK_ERROR, raised.Code);
-    EXPECT_EQ(L"MAPI result: 0x80040115., Description: MAPI_E_NETWORK_ERROR., Extended: The server went away.",
+    EXPECT_EQ(MAPI_E_LOGON_FAILED, raised.Code);
+    EXPECT_EQ(L"MAPI result: 0x80040111., Description: MAPI_E_LOGON_FAILED., Extended: The mailbox refused the logon.",
               raised.Message);
-}
-
-TEST_F(MapiTest, AStoreWhoseOwnIdentifierCannotBeReadIsLeftOut)
-{
-    SetAliceStores(world, {L"public", L"private"}, L"private");
-    Fault fault = MakeFault(L"HrGetOneProp", MAPI_E_CALL_FAILED);
-    fault.Use = 1;
-    world.AddFault(fault);
-    Mapi::CMapiInit guard(MAPI_NT_SERVICE);
-    Mapi::CMapiSession session;
-    session.Logon(Alice, SwitchLogonFlags);
-
-    session.LoadStores();
-
-    ASSERT_EQ(1u, session.Stores().size());
-    EXPECT_EQ(Mapi::StoreKindExchangePrivate, session.Stores()[0].Kind);
 }
 
 SPropValue Provider(std::vector<BYTE>& bytes)

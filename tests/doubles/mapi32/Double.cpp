@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <set>
 
 namespace MapiDouble {
@@ -43,6 +44,16 @@ bool Applies(const Fault& fault, const std::string& call, const std::wstring& ma
     return SameTextNoCase(fault.Call, FromAnsi(call)) &&
            (fault.Mailbox.empty() || SameTextNoCase(fault.Mailbox, mailbox));
 }
+
+// The calls that reach the Exchange server in a real deployment, by interface; tables say so for themselves.
+const char* const ServerCalls[] = {
+    "IMsgServiceAdmin::ConfigureMsgService", "IMAPISession::OpenMsgStore", "IMsgStore::GetReceiveFolder",
+    "IMsgStore::OpenEntry",                  "IMsgStore::GetProps",        "IMAPIFolder::GetContentsTable",
+    "IMAPIFolder::OpenEntry",                "IMAPIFolder::GetProps",      "IMAPIFolder::CreateMessage",
+    "IMAPIFolder::DeleteMessages",           "IMessage::GetProps",         "IMessage::SetProps",
+    "IMessage::OpenProperty",                "IMessage::SaveChanges",      "IStream::Write",
+    "IStream::Commit",
+};
 
 } // namespace
 
@@ -168,6 +179,13 @@ CObjectBase::~CObjectBase()
     LiveObjects().erase(this);
 }
 
+bool CObjectBase::ReachesServer(const std::string& method) const
+{
+    const std::string name = std::string(kind) + "::" + method;
+    return std::any_of(std::begin(ServerCalls), std::end(ServerCalls),
+                       [&](const char* call) { return name == call; });
+}
+
 void CObjectBase::RememberError(HRESULT result, const std::wstring& text)
 {
     lastResult = result;
@@ -218,8 +236,8 @@ CCall::CCall(CObjectBase* target, const char* method, const std::string& argumen
 {
 }
 
-CCall::CCall(CObjectBase* target, const char* method, const std::string& arguments, const std::wstring& mailbox)
-    : object(target)
+CCall::CCall(CObjectBase* target, const char* method, const std::string& arguments, const std::wstring& callMailbox)
+    : object(target), mailbox(callMailbox), onServer(target != nullptr && target->ReachesServer(method))
 {
     const std::string name = object == nullptr ? std::string(method) : std::string(object->Kind()) + "::" + method;
     line = arguments.empty() ? name : name + " " + arguments;
@@ -263,14 +281,21 @@ HRESULT CCall::End(HRESULT result, const std::wstring& text)
         object->RememberError(result, errorText);
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
+    std::string recorded = line + " -> " + HexResult(result);
+    if (onServer && state.IsSet()) {
+        if (const ULONG delay = state.ServerDelay()) {
+            Sleep(delay);
+        }
+        recorded += " @server " + EscapeWide(mailbox);
+    }
     if (state.IsSet()) {
         // While MAPI is started the record stays open, as MAPI keeps its own files open; once it has ended,
         // a test may remove the directory.
         if (Initializations() > 0) {
-            CallLog().Append(state, line + " -> " + HexResult(result));
+            CallLog().Append(state, recorded);
         } else {
             CallLog().Close();
-            state.AppendCall(line + " -> " + HexResult(result));
+            state.AppendCall(recorded);
         }
     }
     return result;

@@ -56,6 +56,8 @@ public:
 
     const char* Kind() const { return kind; }
     const std::wstring& MailboxDn() const { return mailbox; }
+    // Whether the method reaches the Exchange server in a real deployment (see README.md).
+    virtual bool ReachesServer(const std::string& method) const;
     ULONG References() const { return references; }
     void RememberError(HRESULT result, const std::wstring& text);
 
@@ -81,11 +83,15 @@ public:
     CCall(CObjectBase* object, const char* method, const std::string& arguments);
 
     bool Refused() const { return matched && FAILED(fault.Result); }
+    // A matched warning: the call does its work, as far as the warning says.
+    bool Warned() const { return matched && !FAILED(fault.Result); }
     HRESULT End(HRESULT result = S_OK, const std::wstring& text = std::wstring());
 
 private:
     CObjectBase* object;
     std::string line;
+    std::wstring mailbox;
+    bool onServer = false;
     bool matched = false;
     Fault fault;
 };
@@ -232,8 +238,10 @@ STDMETHODIMP TPropObject<I>::GetPropList(ULONG flags, LPSPropTagArray* tags)
     return call.End(FAILED(current) ? current : AnswerPropList(properties, tags), text);
 }
 
-// A table over rows fixed when it is made, as real MAPI's snapshot tables are.
-IMAPITable* NewTable(const std::wstring& mailbox, std::vector<Properties> rows, std::vector<ULONG> columns);
+// A table over rows fixed when it is made, as real MAPI's snapshot tables are; `onServer` for a table the
+// store keeps on the server, whose rows travel at QueryRows.
+IMAPITable* NewTable(const std::wstring& mailbox, std::vector<Properties> rows, std::vector<ULONG> columns,
+                     bool onServer = false);
 // Column lists and restrictions as the call record shows them.
 std::string DescribeColumns(const SPropTagArray* tags);
 std::string DescribeRestriction(const SRestriction* restriction);

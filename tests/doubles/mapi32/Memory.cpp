@@ -81,9 +81,12 @@ HRESULT AllocateMoreBlock(ULONG size, void* parent, void** block)
         return MAPI_E_INVALID_PARAMETER;
     }
     *block = nullptr;
-    BlockHeader* owner = parent == nullptr ? nullptr : OwningBlock(parent);
-    if (owner == nullptr) {
-        NoteMisuse("MAPIAllocateMore on a block that is not live");
+    // The parent must be a block from MAPIAllocateBuffer itself, not one linked to it.
+    BlockHeader* owner = parent == nullptr ? nullptr : HeaderOf(parent);
+    if (LiveBlocks().count(owner) == 0) {
+        NoteMisuse(parent != nullptr && OwningBlock(parent) != nullptr
+                       ? "MAPIAllocateMore on a block from MAPIAllocateMore"
+                       : "MAPIAllocateMore on a block that is not live");
         return MAPI_E_INVALID_PARAMETER;
     }
     BlockHeader* header = NewBlock(size);

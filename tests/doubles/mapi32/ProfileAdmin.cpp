@@ -68,6 +68,10 @@ STDMETHODIMP CProfAdmin::CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR, 
     if (call.Refused()) {
         return call.End();
     }
+    // Profile names are ANSI only: MAPI_UNICODE is as unknown here as any flag the reference does not list.
+    if ((flags & ~(MAPI_DEFAULT_SERVICES | MAPI_DIALOG)) != 0) {
+        return call.End(MAPI_E_UNKNOWN_FLAGS);
+    }
     if (!present || profileName.empty() || profileName.size() > MaxProfileName) {
         return call.End(MAPI_E_INVALID_PARAMETER, L"The profile name is missing or too long.");
     }
@@ -87,12 +91,19 @@ STDMETHODIMP CProfAdmin::DeleteProfile(LPTSTR name, ULONG flags)
     if (call.Refused()) {
         return call.End();
     }
+    if (flags != 0) {
+        return call.End(MAPI_E_UNKNOWN_FLAGS); // reserved, must be zero
+    }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
     const Profile* profile = FindProfile(state.Profiles(), profileName);
     if (profile == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" does not exist.");
     }
-    state.RemoveProfile(profile - state.Profiles().data());
+    if (ProfileInUse(profile->Name)) {
+        DeleteWhenUnused(profile->Name);
+    } else {
+        state.RemoveProfile(profile - state.Profiles().data());
+    }
     return call.End();
 }
 
@@ -274,12 +285,22 @@ STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG 
     if (service == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
     }
+    Properties configured = service->Props;
+    for (const Property& setting : settings) {
+        SetProperty(configured, setting);
+    }
+    std::wstring dn;
+    const Property* server = FindProperty(configured, PrProfileUnresolvedServer);
+    const Property* mailbox = FindProperty(configured, PrProfileUnresolvedName);
+    // The Exchange service resolves its server and mailbox as soon as it has both, without a dialog here.
+    const HRESULT resolved =
+        server == nullptr || mailbox == nullptr ? S_OK : ResolveExchangeMailbox(server, mailbox, dn);
+    if (FAILED(resolved)) {
+        return call.End(resolved, L"The Exchange server or mailbox could not be resolved.");
+    }
     const auto serviceIndex = service - profile->Services.data();
-    state.ChangeProfile(profile - state.Profiles().data(), [&](Profile& changed) {
-        for (const Property& setting : settings) {
-            SetProperty(changed.Services[serviceIndex].Props, setting);
-        }
-    });
+    state.ChangeProfile(profile - state.Profiles().data(),
+                        [&](Profile& changed) { changed.Services[serviceIndex].Props = configured; });
     return call.End();
 }
 

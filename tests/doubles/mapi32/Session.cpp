@@ -4,16 +4,54 @@
 #include "World.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 namespace MapiDouble {
 
 namespace {
+
+std::map<std::string, ULONG>& OpenSessions()
+{
+    static std::map<std::string, ULONG> sessions;
+    return sessions;
+}
+
+std::set<std::string>& ProfilesToDelete()
+{
+    static std::set<std::string> profiles;
+    return profiles;
+}
+
+void SessionEnded(const std::string& profileName)
+{
+    if (--OpenSessions()[profileName] != 0 || ProfilesToDelete().erase(profileName) == 0) {
+        return;
+    }
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    if (const Profile* profile = FindProfile(state.Profiles(), profileName)) {
+        state.RemoveProfile(profile - state.Profiles().data());
+    }
+}
 
 class CSession final : public TObject<IMAPISession> {
 public:
     CSession(const std::string& profile, const std::wstring& dn)
         : TObject("IMAPISession", dn, {&IID_IMAPISession}), profileName(profile)
     {
+        ++OpenSessions()[profileName];
+    }
+    ~CSession() override
+    {
+        if (!loggedOff) {
+            SessionEnded(profileName);
+        }
+    }
+
+    // Logging off a session that opened a store disconnects from the server.
+    bool ReachesServer(const std::string& method) const override
+    {
+        return method == "Logoff" ? storeOpened : CObjectBase::ReachesServer(method);
     }
 
     STDMETHODIMP GetMsgStoresTable(ULONG flags, LPMAPITABLE* table) override;
@@ -58,6 +96,7 @@ public:
 private:
     std::string profileName;
     bool loggedOff = false;
+    bool storeOpened = false;
 };
 
 constexpr wchar_t EndedText[] = L"The session has been logged off.";
@@ -102,6 +141,9 @@ STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LP
     if (loggedOff) {
         return call.End(MAPI_E_END_OF_SESSION, EndedText);
     }
+    if ((flags & MDB_NO_DIALOG) == 0) {
+        NoteMisuse("OpenMsgStore without MDB_NO_DIALOG: the store provider may prompt");
+    }
     const Mailbox* mailbox = known && SameTextNoCase(ref.Dn, MailboxDn())
                                  ? FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), ref.Dn)
                                  : nullptr;
@@ -116,6 +158,7 @@ STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LP
         return call.End(MAPI_E_FAILONEPROVIDER, L"The server holding this mailbox cannot be reached.");
     }
     *store = NewStore(mailbox->Dn, ref.Part, (flags & (MDB_WRITE | MAPI_BEST_ACCESS)) != 0);
+    storeOpened = true;
     return call.End();
 }
 
@@ -125,7 +168,10 @@ STDMETHODIMP CSession::Logoff(ULONG_PTR, ULONG flags, ULONG reserved)
     if (call.Refused()) {
         return call.End();
     }
-    loggedOff = true;
+    if (!loggedOff) {
+        loggedOff = true;
+        SessionEnded(profileName);
+    }
     return call.End();
 }
 
@@ -143,28 +189,18 @@ STDMETHODIMP CSession::AdminServices(ULONG flags, LPSERVICEADMIN* serviceAdmin)
     return call.End();
 }
 
-// The mailbox the Exchange settings name, or the reason a logon with them fails.
-HRESULT ResolveMailbox(const Service& service, std::wstring& dn)
+} // namespace
+
+bool ProfileInUse(const std::string& profileName)
 {
-    const Property* server = FindProperty(service.Props, PrProfileUnresolvedServer);
-    const Property* name = FindProperty(service.Props, PrProfileUnresolvedName);
-    if (server == nullptr || name == nullptr) {
-        return MAPI_E_UNCONFIGURED;
-    }
-    bool serverKnown = false;
-    for (const Mailbox& mailbox : CStateDirectory::FromEnvironment().Mailboxes()) {
-        if (SameTextNoCase(mailbox.Server, FromAnsi(server->Bytes))) {
-            serverKnown = true;
-            if (SameTextNoCase(mailbox.Dn, FromAnsi(name->Bytes))) {
-                dn = mailbox.Dn;
-                return S_OK;
-            }
-        }
-    }
-    return serverKnown ? MAPI_E_LOGON_FAILED : MAPI_E_NETWORK_ERROR;
+    const auto found = OpenSessions().find(profileName);
+    return found != OpenSessions().end() && found->second != 0;
 }
 
-} // namespace
+void DeleteWhenUnused(const std::string& profileName)
+{
+    ProfilesToDelete().insert(profileName);
+}
 
 HRESULT LogonToProfile(ULONG_PTR, LPTSTR name, LPTSTR password, ULONG flags, LPMAPISESSION* session)
 {
@@ -183,6 +219,9 @@ HRESULT LogonToProfile(ULONG_PTR, LPTSTR name, LPTSTR password, ULONG flags, LPM
     if (Initializations() == 0) {
         return call.End(MAPI_E_NOT_INITIALIZED);
     }
+    if ((flags & MAPI_EXTENDED) == 0) {
+        NoteMisuse("MAPILogonEx without MAPI_EXTENDED");
+    }
     const Profile* profile =
         present ? FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName) : nullptr;
     if (profile == nullptr) {
@@ -190,9 +229,14 @@ HRESULT LogonToProfile(ULONG_PTR, LPTSTR name, LPTSTR password, ULONG flags, LPM
     }
     std::wstring dn;
     const Service* service = ExchangeService(*profile);
-    const HRESULT resolved = service == nullptr ? S_OK : ResolveMailbox(*service, dn);
+    const HRESULT resolved =
+        service == nullptr ? S_OK
+                           : ResolveExchangeMailbox(FindProperty(service->Props, PrProfileUnresolvedServer),
+                                                    FindProperty(service->Props, PrProfileUnresolvedName), dn);
     if (FAILED(resolved)) {
-        return call.End(resolved);
+        // Settings the service could not resolve now fail the logon itself.
+        return call.End(resolved == MAPI_E_NETWORK_ERROR || resolved == MAPI_E_UNCONFIGURED ? resolved
+                                                                                             : MAPI_E_LOGON_FAILED);
     }
     *session = new CSession(profile->Name, dn);
     return call.End();

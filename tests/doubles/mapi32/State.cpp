@@ -13,6 +13,7 @@ namespace {
 
 constexpr wchar_t MailboxesFile[] = L"mailboxes.txt";
 constexpr wchar_t ProfilesFile[] = L"profiles.txt";
+constexpr wchar_t DelayFile[] = L"server-delay-ms.txt";
 constexpr wchar_t FaultsFile[] = L"faults.txt";
 constexpr wchar_t UsesFile[] = L"uses.txt";
 constexpr wchar_t AccountingFile[] = L"accounting.txt";
@@ -106,6 +107,7 @@ std::vector<Mailbox> ParseMailboxes(const std::string& text)
             mailbox.Name = WideValue(block, "name", mailbox.Dn.substr(mailbox.Dn.find_last_of(L'=') + 1));
             mailbox.Stores = SplitList(WideValue(block, "stores", L"private"));
             mailbox.DefaultStore = WideValue(block, "default", L"private");
+            mailbox.ValueLimit = ParseNumber(block.Find("limit"), mailbox.ValueLimit);
             mailbox.NextId = ParseNumber(block.Find("next"), 0);
             mailboxes.push_back(mailbox);
         } else if (block.Kind == "message" && !mailboxes.empty()) {
@@ -141,6 +143,7 @@ std::string FormatMailbox(const Mailbox& mailbox)
     block.Add("name", EscapeWide(mailbox.Name));
     block.Add("stores", EscapeWide(JoinList(mailbox.Stores)));
     block.Add("default", EscapeWide(mailbox.DefaultStore));
+    block.Add("limit", std::to_string(mailbox.ValueLimit));
     block.Add("next", std::to_string(mailbox.NextId));
     blocks.push_back(block);
     for (const Message& message : mailbox.Messages) {
@@ -408,6 +411,22 @@ TCachedFile<Profile>& ProfileCache()
     return cache;
 }
 
+std::vector<ULONG> ParseDelay(const std::string& text)
+{
+    return {static_cast<ULONG>(std::strtoul(text.c_str(), nullptr, 10))};
+}
+
+std::string FormatDelay(const ULONG& delay)
+{
+    return std::to_string(delay);
+}
+
+TCachedFile<ULONG>& DelayCache()
+{
+    static TCachedFile<ULONG> cache(ParseDelay, FormatDelay);
+    return cache;
+}
+
 TCachedFile<Fault>& FaultCache()
 {
     static TCachedFile<Fault> cache(ParseFaults, FormatFault);
@@ -511,6 +530,12 @@ const std::vector<Profile>& CStateDirectory::Profiles() const
 const std::vector<Fault>& CStateDirectory::Faults() const
 {
     return FaultCache().View(FilePath(FaultsFile));
+}
+
+ULONG CStateDirectory::ServerDelay() const
+{
+    const std::vector<ULONG>& delay = DelayCache().View(FilePath(DelayFile));
+    return delay.empty() ? 0 : delay[0];
 }
 
 void CStateDirectory::ChangeMailbox(size_t index, const std::function<void(Mailbox&)>& change) const

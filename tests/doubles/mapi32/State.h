@@ -46,6 +46,7 @@ struct Mailbox {
     std::wstring Name;
     std::vector<std::wstring> Stores{L"private"}; // "private", "public", "unavailable"
     std::wstring DefaultStore = L"private";        // the store marked default; "none" for no such store
+    ULONG ValueLimit = 32768;                      // bytes of the longest value SetProps takes (RPC buffer)
     ULONG NextId = 1;
     std::vector<Message> Messages;
 };
@@ -94,6 +95,8 @@ public:
     const std::vector<Mailbox>& Mailboxes() const;
     const std::vector<Profile>& Profiles() const;
     const std::vector<Fault>& Faults() const;
+    // Milliseconds every call that reaches the server waits (server-delay-ms.txt); 0 without the file.
+    ULONG ServerDelay() const;
     // Edit that view and write the file at once, formatting again only the entry they touch. An index is a
     // position in the view just read.
     void ChangeMailbox(size_t index, const std::function<void(Mailbox&)>& change) const;

@@ -48,6 +48,13 @@ std::string DescribeRestriction(const SRestriction* restriction)
         return "NOT(" + DescribeRestriction(restriction->res.resNot.lpRes) + ")";
     case RES_EXIST:
         return "EXIST(" + Hex(restriction->res.resExist.ulPropTag) + ")";
+    case RES_CONTENT: {
+        const SContentRestriction& condition = restriction->res.resContent;
+        Property value;
+        const bool known = condition.lpProp != nullptr && TakeValue(*condition.lpProp, value);
+        return "CONTENT(" + Hex(condition.ulFuzzyLevel) + " " + Hex(condition.ulPropTag) + " " +
+               (known ? Hex(value.Tag) + "=" + FormatValue(value) : "?") + ")";
+    }
     case RES_PROPERTY: {
         const SPropertyRestriction& condition = restriction->res.resProperty;
         Property value;
@@ -121,6 +128,12 @@ bool Supported(const SRestriction& restriction)
         return restriction.res.resNot.lpRes != nullptr && Supported(*restriction.res.resNot.lpRes);
     case RES_EXIST:
         return true;
+    case RES_CONTENT: {
+        // Whole strings only, with or without case: the one match the double needs.
+        const SContentRestriction& content = restriction.res.resContent;
+        return (content.ulFuzzyLevel & ~FL_IGNORECASE) == FL_FULLSTRING && content.lpProp != nullptr &&
+               IsString(content.ulPropTag) && IsString(content.lpProp->ulPropTag);
+    }
     case RES_PROPERTY: {
         const SPropertyRestriction& property = restriction.res.resProperty;
         Property ignored;
@@ -149,6 +162,17 @@ bool Matches(const SRestriction& restriction, const Properties& row)
         return !Matches(*restriction.res.resNot.lpRes, row);
     case RES_EXIST:
         return FindProperty(row, restriction.res.resExist.ulPropTag) != nullptr;
+    case RES_CONTENT: {
+        const SContentRestriction& condition = restriction.res.resContent;
+        const Property* have = FindProperty(row, condition.ulPropTag);
+        Property want;
+        TakeValue(*condition.lpProp, want);
+        if (have == nullptr || !IsString(have->Tag)) {
+            return false;
+        }
+        return (condition.ulFuzzyLevel & FL_IGNORECASE) != 0 ? SameTextNoCase(AsWide(*have), AsWide(want))
+                                                               : AsWide(*have) == AsWide(want);
+    }
     default: {
         const SPropertyRestriction& condition = restriction.res.resProperty;
         const Property* have = FindProperty(row, condition.ulPropTag);
@@ -162,12 +186,17 @@ bool Matches(const SRestriction& restriction, const Properties& row)
 
 class CTable final : public TObject<IMAPITable> {
 public:
-    CTable(const std::wstring& mailbox, std::vector<Properties> tableRows, std::vector<ULONG> defaultColumns)
+    CTable(const std::wstring& mailbox, std::vector<Properties> tableRows, std::vector<ULONG> defaultColumns,
+           bool serverTable)
         : TObject("IMAPITable", mailbox, {&IID_IMAPITable}), rows(std::move(tableRows)),
-          columns(std::move(defaultColumns))
+          columns(std::move(defaultColumns)), onServer(serverTable)
     {
         ShowAll();
     }
+
+    // The rows of a server's table travel at QueryRows, and the batched SetColumns, Restrict and SortTable with
+    // them.
+    bool ReachesServer(const std::string& method) const override { return onServer && method == "QueryRows"; }
 
     STDMETHODIMP Advise(ULONG, LPMAPIADVISESINK, ULONG*) override { return Unsupported("Advise"); }
     STDMETHODIMP Unadvise(ULONG) override { return Unsupported("Unadvise"); }
@@ -220,6 +249,7 @@ private:
 
     std::vector<Properties> rows;
     std::vector<ULONG> columns;
+    bool onServer;
     std::vector<size_t> visible;
     size_t cursor = 0;
 };
@@ -376,9 +406,10 @@ STDMETHODIMP CTable::QueryRows(LONG count, ULONG flags, LPSRowSet* result)
 
 } // namespace
 
-IMAPITable* NewTable(const std::wstring& mailbox, std::vector<Properties> rows, std::vector<ULONG> columns)
+IMAPITable* NewTable(const std::wstring& mailbox, std::vector<Properties> rows, std::vector<ULONG> columns,
+                     bool onServer)
 {
-    return new CTable(mailbox, std::move(rows), std::move(columns));
+    return new CTable(mailbox, std::move(rows), std::move(columns), onServer);
 }
 
 } // namespace MapiDouble

@@ -66,7 +66,41 @@ std::wstring StoreDisplayName(const Mailbox& mailbox, const std::wstring& kind)
     return L"Mailbox - " + mailbox.Name + (kind == L"private" ? L"" : L" (" + kind + L")");
 }
 
+bool NameMatches(const Mailbox& mailbox, const std::wstring& wanted)
+{
+    if (!wanted.empty() && wanted[0] == L'=') {
+        return SameTextNoCase(mailbox.Name, wanted.substr(1));
+    }
+    return !wanted.empty() && (SameTextNoCase(mailbox.Dn, wanted) ||
+                               (wanted.size() <= mailbox.Name.size() &&
+                                SameTextNoCase(mailbox.Name.substr(0, wanted.size()), wanted)));
+}
+
 } // namespace
+
+HRESULT ResolveExchangeMailbox(const Property* server, const Property* name, std::wstring& dn)
+{
+    if (server == nullptr || name == nullptr) {
+        return MAPI_E_UNCONFIGURED;
+    }
+    const std::wstring serverName = FromAnsi(server->Bytes);
+    const std::wstring wanted = FromAnsi(name->Bytes);
+    bool serverKnown = false;
+    size_t matches = 0;
+    for (const Mailbox& mailbox : CStateDirectory::FromEnvironment().Mailboxes()) {
+        if (SameTextNoCase(mailbox.Server, serverName)) {
+            serverKnown = true;
+            if (NameMatches(mailbox, wanted)) {
+                ++matches;
+                dn = mailbox.Dn;
+            }
+        }
+    }
+    if (!serverKnown) {
+        return MAPI_E_NETWORK_ERROR;
+    }
+    return matches == 0 ? MailNameNotFound : matches == 1 ? S_OK : MAPI_E_AMBIGUOUS_RECIP;
+}
 
 std::string MakeEntryId(char type, const std::wstring& part, const std::wstring& dn)
 {

@@ -23,6 +23,17 @@ const Service* ExchangeService(const Profile& profile);
 // The mailbox the profile's Exchange service is pointed at; empty when it has none.
 std::wstring ProfileMailbox(const std::string& profileName);
 
+// The mailbox that the Exchange service's two unresolved settings name, as the service resolves them against
+// the server: the server must answer (else MAPI_E_NETWORK_ERROR) and exactly one of its mailboxes must match
+// the name: its legacyExchangeDN, the start of its name, or after "=" its whole name (else MAIL_E_NAMENOTFOUND
+// or MAPI_E_AMBIGUOUS_RECIP). Without both settings: MAPI_E_UNCONFIGURED.
+constexpr HRESULT MailNameNotFound = static_cast<HRESULT>(0x81002746);
+HRESULT ResolveExchangeMailbox(const Property* server, const Property* name, std::wstring& dn);
+
+// A profile with a session open in this process is deleted only when its last session ends.
+bool ProfileInUse(const std::string& profileName);
+void DeleteWhenUnused(const std::string& profileName);
+
 constexpr ULONG PrProfileUnresolvedName = 0x6607001E;
 constexpr ULONG PrProfileUnresolvedServer = 0x6608001E;
 constexpr ULONG PrStoreOffline = 0x6632000B;
