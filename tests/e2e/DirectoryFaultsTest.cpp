@@ -1,5 +1,5 @@
 // The directory failing under a whole run: a server that is not there, a bind refused, every search call of the
-// run refused at its first use and at its use for the later mailbox. The load stops with its line, the run ends
+// run refused at its first use and at its last. The load stops with its line, the run ends
 // with nothing to do, and every directory object is given back.
 #include "e2e/WholeRun.h"
 
@@ -84,7 +84,7 @@ TEST_F(DirectoryFaults, EverySteerableCallRefusedAtItsFirstAndLaterUse)
         {"ADsOpenObject", uses("ADsOpenObject"), "0x8007052e"},             // logon failure: the bind refused
         {"SetSearchPreference", uses("SetSearchPreference"), "0x80005008"}, // E_ADS_BAD_PARAMETER
         {"ExecuteSearch", searches, "0x8007203e"},                          // the filter refused
-        {"GetFirstRow", searches, "0x80072030"},                            // no such object
+        {"GetFirstRow", searches, "0x800705b4"},                            // no answer within the time limit
         {"GetColumn", 2 * 2, "0x8007000e"},                                 // out of memory
     };
     const std::string server = ToNarrow(DirectoryServer());
