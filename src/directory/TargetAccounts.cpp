@@ -2,9 +2,11 @@
 
 #include "directory/DirSearch.h"
 #include "directory/NocasePrefix.h"
+#include "errors/Errors.h"
 #include "errors/Text.h"
 
 #include <iostream>
+#include <map>
 #include <set>
 
 namespace {
@@ -75,19 +77,36 @@ std::wstring X500Target(const std::vector<std::wstring>& addresses)
 constexpr size_t batchValues = 250;
 constexpr size_t batchFilterChars = 32000;
 
-// The values one search asks for, each written once however many lines name it.
+// The directory compares legacyExchangeDN without regard to case, and so do the lines and rows here: by the
+// upper-case form of each value, made once. Comparing the texts case-blind instead costs the platform
+// microseconds for each comparison of these long, alike names, and a batch makes thousands.
+std::wstring CaseKey(const std::wstring& value)
+{
+    std::wstring key(value.size(), L'\0');
+    if (!value.empty()) {
+        Errors::CheckNonZero(::LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, value.data(),
+                                            static_cast<int>(value.size()), &key[0], static_cast<int>(key.size())));
+    }
+    return key;
+}
+
+// The values one search asks for, each written once however many lines name it, as case keys.
 struct CBatch {
     std::wstring Terms;
-    std::set<Util::nocase_wstring> Values;
+    std::set<std::wstring> Values;
 };
+
+// Each value searched for, by case key, with its target; empty when no account gives one.
+using FoundTargets = std::map<std::wstring, std::wstring>;
 
 // Lines equal but for case name one value, searched for once in the spelling of its first line.
 std::vector<CBatch> Batches(const std::vector<std::wstring>& lines)
 {
     std::vector<CBatch> batches;
-    std::set<Util::nocase_wstring> seen;
+    std::set<std::wstring> seen;
     for (const std::wstring& line : lines) {
-        if (!seen.insert(Util::ToNocase(line)).second) {
+        const std::wstring key = CaseKey(line);
+        if (!seen.insert(key).second) {
             continue;
         }
         const std::wstring term = L"(legacyExchangeDN=" + Adsi::EscapeFilterValue(line) + L")";
@@ -96,27 +115,27 @@ std::vector<CBatch> Batches(const std::vector<std::wstring>& lines)
             batches.emplace_back();
         }
         batches.back().Terms += term;
-        batches.back().Values.insert(Util::ToNocase(line));
+        batches.back().Values.insert(key);
     }
     return batches;
 }
 
 // Adds to `found` the target of every value of the batch, empty for a value no account holds. A row comes back
-// to its value by legacyExchangeDN, compared without regard to case as the directory compares it; of several
-// accounts with one value the first row counts, the one a search for that value alone would give.
-void SearchBatch(const Adsi::CDirObject& connection, const CBatch& batch, NocaseKeyMap& found)
+// to its value by legacyExchangeDN; of several accounts with one value the first row counts, the one a search
+// for that value alone would give.
+void SearchBatch(const Adsi::CDirObject& connection, const CBatch& batch, FoundTargets& found)
 {
-    std::set<Util::nocase_wstring> pending = batch.Values;
+    std::set<std::wstring> pending = batch.Values;
     Adsi::CDirSearch search(connection, L"(&(objectClass=user)(|" + batch.Terms + L"))",
                             {L"legacyExchangeDN", L"proxyAddresses"}, ADS_SCOPE_SUBTREE);
     while (!pending.empty() && search.Next()) {
         for (const std::wstring& value : search.GetColumnStrings(L"legacyExchangeDN")) {
-            if (pending.erase(Util::ToNocase(value)) != 0) {
-                found.emplace(Util::ToNocase(value), X500Target(ProxyAddresses(search)));
+            if (pending.erase(CaseKey(value)) != 0) {
+                found.emplace(CaseKey(value), X500Target(ProxyAddresses(search)));
             }
         }
     }
-    for (const Util::nocase_wstring& value : pending) {
+    for (const std::wstring& value : pending) {
         found.emplace(value, std::wstring());
     }
 }
@@ -125,10 +144,10 @@ using LineIterator = std::vector<std::wstring>::const_iterator;
 
 // Takes the lines from `next` on whose values have been searched for, in line order, warning about each one
 // without a target; returns the first line whose value is still to be searched for.
-LineIterator TakeResults(LineIterator next, LineIterator end, const NocaseKeyMap& found, NocaseKeyMap& targets)
+LineIterator TakeResults(LineIterator next, LineIterator end, const FoundTargets& found, NocaseKeyMap& targets)
 {
     for (; next != end; ++next) {
-        const auto result = found.find(Util::ToNocase(*next));
+        const auto result = found.find(CaseKey(*next));
         if (result == found.end()) {
             break;
         }
@@ -148,7 +167,7 @@ NocaseKeyMap ResolveTargetAccounts(const SwitchSettings& settings, const std::ve
     // ADSI works in whatever apartment this thread is already in, so the result is of no interest.
     ::CoInitialize(nullptr);
     const Adsi::CDirObject connection = ConnectDirectory(settings);
-    NocaseKeyMap found;
+    FoundTargets found;
     NocaseKeyMap targets;
     LineIterator next = lines.begin();
     for (const CBatch& batch : Batches(lines)) {
