@@ -8,6 +8,10 @@ namespace {
 
 // Every search pages, so that a directory of any size answers within its server's limits.
 constexpr DWORD pageSize = 500;
+// A directory that takes a search and never answers would hold the run for good. One batch of lookups on an
+// indexed attribute comes back within a second from a busy domain controller, so a minute without an answer
+// means the server is gone; the search then fails as any directory error does.
+constexpr DWORD searchTimeoutSeconds = 60;
 
 std::wstring ScopeName(DWORD scope)
 {
@@ -30,6 +34,15 @@ std::wstring JoinNames(const std::vector<std::wstring>& names)
         joined += (joined.empty() ? L"" : L";") + name;
     }
     return joined;
+}
+
+ADS_SEARCHPREF_INFO IntegerPreference(ADS_SEARCHPREF_ENUM preference, DWORD value)
+{
+    ADS_SEARCHPREF_INFO info = {};
+    info.dwSearchPref = preference;
+    info.vValue.dwType = ADSTYPE_INTEGER;
+    info.vValue.Integer = value;
+    return info;
 }
 
 // The provider signals the end of a page like the end of the search; only its extended error tells them
@@ -73,14 +86,15 @@ std::wstring Text(const wchar_t* value)
 
 } // namespace
 
-CDirSearch::CDirSearch(const CDirObject& base, const std::wstring& filter, const std::wstring& attribute, DWORD scope)
+CDirSearch::CDirSearch(const CDirObject& base, const std::wstring& filter, const std::vector<std::wstring>& attributes,
+                       DWORD scope)
 {
     try {
         TAdsiPtr<IDirectorySearch> directorySearch;
         if (base.Get()->QueryInterface(IID_IDirectorySearch, directorySearch.Put()) != S_OK) {
             Errors::ThrowNick(L"KQACOMMON_ERR_ICOMCONV", L"IDirectoryObject", L"IDirectorySearch");
         }
-        Execute(CDirSearchParams{directorySearch, filter, scope, pageSize, {attribute}});
+        Execute(CDirSearchParams{directorySearch, filter, scope, pageSize, attributes});
     } catch (const Errors::CError& error) {
         Close();
         Errors::ThrowNickNested(L"ERR_COMMON_DIRSEARCH_CONSTRUCT_3", {filter}, error);
@@ -107,14 +121,10 @@ void CDirSearch::Execute(const CDirSearchParams& params)
 
 void CDirSearch::SetPreferences(const CDirSearchParams& params) const
 {
-    ADS_SEARCHPREF_INFO preferences[2] = {};
-    preferences[0].dwSearchPref = ADS_SEARCHPREF_SEARCH_SCOPE;
-    preferences[0].vValue.dwType = ADSTYPE_INTEGER;
-    preferences[0].vValue.Integer = params.Scope;
-    preferences[1].dwSearchPref = ADS_SEARCHPREF_PAGESIZE;
-    preferences[1].vValue.dwType = ADSTYPE_INTEGER;
-    preferences[1].vValue.Integer = params.PageSize;
-    const HRESULT hr = search->SetSearchPreference(preferences, 2);
+    ADS_SEARCHPREF_INFO preferences[] = {IntegerPreference(ADS_SEARCHPREF_SEARCH_SCOPE, params.Scope),
+                                         IntegerPreference(ADS_SEARCHPREF_PAGESIZE, params.PageSize),
+                                         IntegerPreference(ADS_SEARCHPREF_TIMEOUT, searchTimeoutSeconds)};
+    const HRESULT hr = search->SetSearchPreference(preferences, sizeof preferences / sizeof preferences[0]);
     if (hr != S_OK) {
         Errors::ThrowNickNested(L"ERR_COMMON_DIRSEARCH_SET_PAGE_SIZE", Errors::CAdsiError(hr));
     }

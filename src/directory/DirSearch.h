@@ -21,7 +21,8 @@ struct CDirSearchParams {
 // One paged search, executed when made; its rows are read forward, one at a time.
 class CDirSearch {
 public:
-    CDirSearch(const CDirObject& base, const std::wstring& filter, const std::wstring& attribute, DWORD scope);
+    CDirSearch(const CDirObject& base, const std::wstring& filter, const std::vector<std::wstring>& attributes,
+               DWORD scope);
     ~CDirSearch();
     CDirSearch(const CDirSearch&) = delete;
     CDirSearch& operator=(const CDirSearch&) = delete;

@@ -15,6 +15,3 @@ NocaseKeyMap ResolveTargetAccounts(const SwitchSettings& settings, const std::ve
 // The object that searches start from: the global catalogue when DCName serves one, else its default naming
 // context.
 Adsi::CDirObject ConnectDirectory(const SwitchSettings& settings);
-
-// The target DN of the account whose legacyExchangeDN is the line, or empty when there is none.
-std::wstring FindTargetDn(const Adsi::CDirObject& connection, const std::wstring& line);

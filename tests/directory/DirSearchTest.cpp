@@ -57,17 +57,17 @@ TEST_F(DirSearchTest, BindFailuresCarryTheirNickAndTheBindsResult)
 
 TEST_F(DirSearchTest, SearchWithoutMatchHasNoFirstRow)
 {
-    Adsi::CDirSearch search(NamingContext(), Account(L"nobody"), L"cn", ADS_SCOPE_SUBTREE);
+    Adsi::CDirSearch search(NamingContext(), Account(L"nobody"), {L"cn"}, ADS_SCOPE_SUBTREE);
     EXPECT_FALSE(search.Next());
     EXPECT_FALSE(search.Next());
     EXPECT_NE(std::string::npos,
-              Calls().find("SetSearchPreference scope=2 pagesize=500\n"
+              Calls().find("SetSearchPreference scope=2 pagesize=500 timeout=60\n"
                            "ExecuteSearch filter=(&(objectClass=user)(sAMAccountName=nobody)) attributes=cn\n"));
 }
 
 TEST_F(DirSearchTest, ReadsAMultiValuedColumnInStoredOrder)
 {
-    Adsi::CDirSearch search(NamingContext(), Account(L"room.oslo"), L"proxyAddresses", ADS_SCOPE_SUBTREE);
+    Adsi::CDirSearch search(NamingContext(), Account(L"room.oslo"), {L"proxyAddresses"}, ADS_SCOPE_SUBTREE);
     ASSERT_TRUE(search.Next());
     const std::vector<std::wstring> expected = {L"SMTP:room.oslo@fabrikam.com", L"X500:" + Target(L"room.oslo"),
                                                 L"smtp:oslo.boardroom@fabrikam.com"};
@@ -77,7 +77,7 @@ TEST_F(DirSearchTest, ReadsAMultiValuedColumnInStoredOrder)
 
 TEST_F(DirSearchTest, ColumnsThatAreMissingOrNotTextRaiseTheColumnNick)
 {
-    Adsi::CDirSearch leaver(NamingContext(), Account(L"f.employee"), L"proxyAddresses", ADS_SCOPE_SUBTREE);
+    Adsi::CDirSearch leaver(NamingContext(), Account(L"f.employee"), {L"proxyAddresses"}, ADS_SCOPE_SUBTREE);
     ASSERT_TRUE(leaver.Next());
     const RaisedError missing = Raised([&] { leaver.GetColumnStrings(L"proxyAddresses"); });
     EXPECT_EQ("nick", missing.Kind);
@@ -85,7 +85,7 @@ TEST_F(DirSearchTest, ColumnsThatAreMissingOrNotTextRaiseTheColumnNick)
     EXPECT_EQ(L"ERR_COMMON_ADVAL_GET_VAL\r\nADSI result: 0x80005010., Description: E_ADS_COLUMN_NOT_SET.",
               missing.Message);
 
-    Adsi::CDirSearch reception(NamingContext(), Account(L"reception"), L"objectGUID", ADS_SCOPE_SUBTREE);
+    Adsi::CDirSearch reception(NamingContext(), Account(L"reception"), {L"objectGUID"}, ADS_SCOPE_SUBTREE);
     ASSERT_TRUE(reception.Next());
     const RaisedError binary = Raised([&] { reception.GetColumnStrings(L"objectGUID"); });
     EXPECT_EQ("nick", binary.Kind);
@@ -97,7 +97,7 @@ TEST_F(DirSearchTest, ReturnsEveryRowOfAPagedSearchOnce)
 {
     for (const char* steering : {"", "more-data 300\n"}) {
         Steer(steering);
-        Adsi::CDirSearch search(NamingContext(), Account(L"bulk*"), L"sAMAccountName", ADS_SCOPE_SUBTREE);
+        Adsi::CDirSearch search(NamingContext(), Account(L"bulk*"), {L"sAMAccountName"}, ADS_SCOPE_SUBTREE);
         std::multiset<std::wstring> names;
         while (search.Next()) {
             names.insert(search.GetColumnStrings(L"sAMAccountName").at(0));
@@ -112,7 +112,7 @@ TEST_F(DirSearchTest, ReturnsEveryRowOfAPagedSearchOnce)
 TEST_F(DirSearchTest, FilterTheServerRefusesGivesTheFourLevelMessage)
 {
     const std::wstring filter = L"(&(objectClass=user)(legacyExchangeDN=" + Source(L"room.oslo") + L"))";
-    const RaisedError refused = Raised([&] { Adsi::CDirSearch(NamingContext(), filter, L"proxyAddresses", 2); });
+    const RaisedError refused = Raised([&] { Adsi::CDirSearch(NamingContext(), filter, {L"proxyAddresses"}, 2); });
     EXPECT_EQ("nick", refused.Kind);
     EXPECT_EQ(static_cast<HRESULT>(0x8007203e), refused.Code);
     EXPECT_EQ(L"ERR_COMMON_DIRSEARCH_CONSTRUCT_3\r\nERR_COMMON_DIRSEARCH_NINIT\r\nERR_COMMON_DIRSEARCH_EXEC_FAIL\r\n"
@@ -145,7 +145,7 @@ TEST_F(DirSearchTest, EveryStepOfASearchFailsWithItsNickAndResult)
     for (const auto& test : cases) {
         Steer(test.steering);
         const RaisedError error = Raised([&] {
-            Adsi::CDirSearch search(NamingContext(), Account(L"bulk000*"), L"sAMAccountName", ADS_SCOPE_SUBTREE);
+            Adsi::CDirSearch search(NamingContext(), Account(L"bulk000*"), {L"sAMAccountName"}, ADS_SCOPE_SUBTREE);
             while (search.Next()) {
                 search.GetColumnStrings(L"sAMAccountName");
             }

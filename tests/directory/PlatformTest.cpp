@@ -59,7 +59,7 @@ TEST_F(WineAdsi, HasNoGlobalCatalogueProvider)
 
 TEST_F(WineAdsi, PagesASimpleBindSearchPastFiveHundredRows)
 {
-    Adsi::CDirSearch search(BindNamingContext(Instance::Dc, 0), L"(objectClass=user)", L"cn", ADS_SCOPE_SUBTREE);
+    Adsi::CDirSearch search(BindNamingContext(Instance::Dc, 0), L"(objectClass=user)", {L"cn"}, ADS_SCOPE_SUBTREE);
     int rows = 0;
     while (search.Next()) {
         ++rows;
@@ -71,7 +71,7 @@ TEST_F(WineAdsi, PagesASimpleBindSearchPastFiveHundredRows)
 // LDAP_SIZELIMIT_EXCEEDED when the second page is asked for.
 TEST_F(WineAdsi, DefaultSizeLimitEndsThePagedSearchWithItsResult)
 {
-    Adsi::CDirSearch search(BindNamingContext(Instance::Limited, 0), L"(objectClass=user)", L"cn",
+    Adsi::CDirSearch search(BindNamingContext(Instance::Limited, 0), L"(objectClass=user)", {L"cn"},
                             ADS_SCOPE_SUBTREE);
     int rows = 0;
     try {

@@ -100,7 +100,7 @@ protected:
 
     std::string Searched(const std::wstring& escapedLine) const
     {
-        return "ExecuteSearch filter=(&(objectClass=user)(legacyExchangeDN=" + Utf8(escapedLine) + "))";
+        return "(legacyExchangeDN=" + Utf8(escapedLine) + ")";
     }
 };
 

@@ -224,6 +224,8 @@ private:
             return L"scope";
         case ADS_SEARCHPREF_PAGESIZE:
             return L"pagesize";
+        case ADS_SEARCHPREF_TIMEOUT:
+            return L"timeout";
         default:
             return std::to_wstring(preference);
         }
