@@ -18,6 +18,8 @@ public:
     void ReadSection(const std::wstring& section, NocaseKeyMap& out) const;
     // Appends every non-empty line of the section, unchanged and in file order.
     void ReadSectionLines(const std::wstring& section, std::vector<std::wstring>& out) const;
+    // The key's value as the file on disk holds it, past the platform's cache; empty when the key is absent.
+    std::wstring ReadStoredValue(const std::wstring& section, const std::wstring& key) const;
     // Replaces or adds the key; the platform adds a missing section and leaves all other lines alone.
     void WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) const;
 
