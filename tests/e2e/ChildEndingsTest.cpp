@@ -5,6 +5,8 @@
 #include "errors/Handle.h"
 #include "errors/Text.h"
 
+#include <tlhelp32.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -14,11 +16,12 @@ namespace {
 
 using namespace E2e;
 
-// Ends the held child from outside, as Task Manager or "taskkill /F" would, once the child says it waits.
+// Ends the held child from outside, as Task Manager or "taskkill /F" would, once the child says it waits; with
+// the tool too, first the tool, as a scheduler's time limit would.
 class CChildTerminator {
 public:
-    CChildTerminator(std::wstring waitingFile, UINT exitCode)
-        : worker([this, waitingFile, exitCode] { Watch(waitingFile, exitCode); })
+    CChildTerminator(std::wstring waitingFile, UINT exitCode, bool toolToo = false)
+        : worker([this, waitingFile, exitCode, toolToo] { Watch(waitingFile, exitCode, toolToo); })
     {
     }
     ~CChildTerminator()
@@ -32,10 +35,14 @@ public:
     bool Terminated() const { return terminated; }
 
 private:
-    void Watch(const std::wstring& waitingFile, UINT exitCode)
+    void Watch(const std::wstring& waitingFile, UINT exitCode, bool toolToo)
     {
         while (!done) {
             const DWORD id = WaitingChild(waitingFile);
+            if (id != 0 && toolToo) {
+                const Util::CHandle tool(::OpenProcess(PROCESS_TERMINATE, FALSE, ParentOf(id)));
+                ::TerminateProcess(tool.Get(), exitCode);
+            }
             const Util::CHandle child(id == 0 ? nullptr : ::OpenProcess(PROCESS_TERMINATE, FALSE, id));
             if (child.IsValid() && ::TerminateProcess(child.Get(), exitCode)) {
                 terminated = true;
@@ -43,6 +50,19 @@ private:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+    }
+
+    static DWORD ParentOf(DWORD id)
+    {
+        const Util::CHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
+            if (entry.th32ProcessID == id) {
+                return entry.th32ParentProcessID;
+            }
+        }
+        return 0;
     }
 
     static DWORD WaitingChild(const std::wstring& waitingFile)
@@ -85,11 +105,11 @@ protected:
                "TargetMailboxDN=" + ToNarrow(Target(name)) + "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
     }
 
-    // Holds the child's n-th start until it is ended from outside with the exit code given.
-    TestSupport::ToolRun RunEndingChild(int start, UINT exitCode)
+    // Holds the child's n-th start until it is ended from outside with the exit code given (and the tool too).
+    TestSupport::ToolRun RunEndingChild(int start, UINT exitCode, bool toolToo = false)
     {
         TestSupport::WriteBytes(korvel / L"hang.txt", std::to_string(start) + "\n");
-        const CChildTerminator terminator(korvel / L"hanging.txt", exitCode);
+        const CChildTerminator terminator(korvel / L"hanging.txt", exitCode, toolToo);
         Run();
         EXPECT_TRUE(terminator.Terminated()) << "the child was not ended from outside";
         return last;
@@ -121,6 +141,15 @@ TEST_F(ChildEndings, ChildEndedFromOutsideStillHasItsProfilesRemoved)
         EXPECT_EQ(2u, ChildCommandLines().size());
         ExpectNothingLeftBehind();
     }
+}
+
+// Every line reaches the transcript when it is printed: a run ended from outside keeps every line up to its last.
+TEST_F(ChildEndings, ARunEndedFromOutsideLeavesItsTranscriptUpToItsLastLine)
+{
+    Afresh();
+    RunEndingChild(1, 1, true);
+    const std::string mainRuns = ChildRuns(" \"{profile-1}\" \"{profile-2}\"");
+    EXPECT_EQ(Connected() + passed + mainRuns.substr(0, mainRuns.find("ExitCode of Korvel = ")), Transcript());
 }
 
 // Three mailboxes, one of them missing from the MAPI world, so that 32 is added to what the child returns.
