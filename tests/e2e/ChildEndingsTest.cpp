@@ -152,6 +152,48 @@ TEST_F(ChildEndings, ARunEndedFromOutsideLeavesItsTranscriptUpToItsLastLine)
     EXPECT_EQ(Connected() + passed + mainRuns.substr(0, mainRuns.find("ExitCode of Korvel = ")), Transcript());
 }
 
+// Ctrl+C (as Ctrl+Break or closing the console) during the mailbox pass: the pass stops after the mailbox it is at,
+// the child is not started and every profile made is removed.
+TEST_F(ChildEndings, AnInterruptedMailboxPassLeavesNothingBehind)
+{
+    std::vector<std::wstring> rooms;
+    for (int i = 1; i <= 100; ++i) {
+        rooms.push_back(Source(L"bulk" + std::wstring(4 - std::to_wstring(i).size(), L'0') + std::to_wstring(i)));
+    }
+    Configuration configuration;
+    configuration.Mailboxes = rooms;
+    Write(configuration);
+    Afresh();
+    SeedMailboxes(rooms);
+
+    TestSupport::RunOptions options;
+    options.OwnConsole = true;
+    options.WhileRunning = [](DWORD tool, const std::wstring& output) {
+        for (int waited = 0; TestSupport::ReadBytes(output).find("Info: Switch message is created") == std::string::npos;
+             ++waited) {
+            ASSERT_LT(waited, 30000) << "the mailbox pass did not begin";
+            ::Sleep(1);
+        }
+        ASSERT_TRUE(::FreeConsole() && ::AttachConsole(tool));
+        ::SetConsoleCtrlHandler(nullptr, TRUE); // the test itself ignores the event it sends
+        EXPECT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+        ::FreeConsole();
+    };
+    EXPECT_EQ(16u, Run({L"Switch.ini"}, options).ExitCode);
+
+    const std::string transcript = Transcript();
+    const std::string interrupted = "Error: The run was interrupted; the profiles it made were removed.\r\n";
+    ASSERT_GE(transcript.size(), interrupted.size());
+    EXPECT_EQ(interrupted, transcript.substr(transcript.size() - interrupted.size()));
+    size_t made = 0;
+    for (size_t at = 0; (at = transcript.find("Info: Switch message is created", at)) != std::string::npos; ++at) {
+        ++made;
+    }
+    EXPECT_LT(made, rooms.size()) << "the pass did not stop";
+    EXPECT_TRUE(ChildCommandLines().empty());
+    ExpectNothingLeftBehind();
+}
+
 // Three mailboxes, one of them missing from the MAPI world, so that 32 is added to what the child returns.
 TEST_F(ChildEndings, LargestAndSmallestExitCodesStillEndWithTheProfilesRemoved)
 {
