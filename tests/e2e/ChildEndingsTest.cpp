@@ -24,14 +24,18 @@ public:
         : worker([this, waitingFile, exitCode, toolToo] { Watch(waitingFile, exitCode, toolToo); })
     {
     }
-    ~CChildTerminator()
-    {
-        done = true;
-        worker.join();
-    }
+    ~CChildTerminator() { Stop(); }
     CChildTerminator(const CChildTerminator&) = delete;
     CChildTerminator& operator=(const CChildTerminator&) = delete;
 
+    // Waits for an ending under way to be done, and gives up watching.
+    void Stop()
+    {
+        done = true;
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
     bool Terminated() const { return terminated; }
 
 private:
@@ -109,8 +113,9 @@ protected:
     TestSupport::ToolRun RunEndingChild(int start, UINT exitCode, bool toolToo = false)
     {
         TestSupport::WriteBytes(korvel / L"hang.txt", std::to_string(start) + "\n");
-        const CChildTerminator terminator(korvel / L"hanging.txt", exitCode, toolToo);
+        CChildTerminator terminator(korvel / L"hanging.txt", exitCode, toolToo);
         Run();
+        terminator.Stop();
         EXPECT_TRUE(terminator.Terminated()) << "the child was not ended from outside";
         return last;
     }
