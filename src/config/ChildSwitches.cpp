@@ -10,6 +10,7 @@
 
 #include <iostream>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -21,8 +22,7 @@ struct LocalFreer {
     void operator()(wchar_t** arguments) const noexcept { ::LocalFree(arguments); }
 };
 
-} // namespace
-
+// As the child's runtime splits its command line: quotes removed, backslash rules.
 std::vector<std::wstring> SplitChildArguments(const std::wstring& korvelCmdLine)
 {
     // The splitter reads its first argument by the rules for a program name; the child's name stands there.
@@ -32,6 +32,8 @@ std::vector<std::wstring> SplitChildArguments(const std::wstring& korvelCmdLine)
     Errors::CheckTrue(arguments != nullptr);
     return std::vector<std::wstring>(arguments.get() + 1, arguments.get() + count);
 }
+
+} // namespace
 
 bool CheckChildSwitches(const std::wstring& korvelCmdLine)
 {

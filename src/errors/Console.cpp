@@ -34,7 +34,7 @@ BOOL WINAPI NoteInterruption(DWORD event)
 
 namespace Util {
 
-CLineFlushedConsole::CLineFlushedConsole(std::ostream& stream_) : stream(stream_), target(stream_.rdbuf(this)) {}
+CLineFlushedConsole::CLineFlushedConsole(std::ostream& console) : stream(console), target(console.rdbuf(this)) {}
 
 CLineFlushedConsole::~CLineFlushedConsole()
 {
