@@ -15,10 +15,6 @@
 
 namespace {
 
-// In this order only the first refusal is reported; "-Undo" comes first and so also catches "-UndoAll".
-const wchar_t* const RefusedSwitches[] = {L"-Profiles", L"/Profiles", L"-Undo",    L"/Undo", L"-UndoAll",
-                                          L"/UndoAll",  L"-Cleanup",  L"/Cleanup", L"-?",    L"/?"};
-
 bool IsBlank(wchar_t c)
 {
     return c == L' ' || c == L'\t';
@@ -115,24 +111,10 @@ std::wstring BuildProfileList(const MailboxList& mailboxes)
     return list;
 }
 
-bool CheckForbiddenSwitch(const std::wstring& switchText, const std::wstring& korvelCmdLine)
-{
-    if (Util::ToNocase(korvelCmdLine).find(Util::ToNocase(switchText)) == Util::nocase_wstring::npos) {
-        return true;
-    }
-    std::cout << "Error: Cannot use parameters '" << ToNarrow(switchText) << "' in KorvelCmdLine\n";
-    return false;
-}
-
 std::wstring BuildChildCommandLine(const SwitchSettings& settings, const std::wstring& profileList)
 {
     std::wstring commandLine = QuotedChildExecutablePath() + L" ";
     if (!settings.KorvelCmdLine.empty()) {
-        for (const wchar_t* refused : RefusedSwitches) {
-            if (!CheckForbiddenSwitch(refused, settings.KorvelCmdLine)) {
-                return std::wstring();
-            }
-        }
         commandLine += settings.KorvelCmdLine + L" ";
     }
     return commandLine + L"-Profiles " + profileList;
@@ -180,16 +162,14 @@ std::wstring BuildCleanupCommandLine(const SwitchSettings& settings)
     return commandLine;
 }
 
-int RunChildProcess(const std::wstring& commandLine)
+std::optional<int> RunChildProcess(const std::wstring& commandLine)
 {
     try {
         const std::string shown = ToNarrow(commandLine);
         std::cout << "Info: Start Korvel with the command line " << shown << ".\n";
-        // The child writes to the same output; under redirection the tool's lines must land before its own.
-        std::cout.flush();
         const ChildProcess child = StartChild(commandLine);
         return static_cast<int>(WaitForExitCode(child));
     } catch (const Errors::CError&) {
-        return -1;
+        return std::nullopt;
     }
 }

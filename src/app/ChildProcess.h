@@ -2,6 +2,7 @@
 
 #include "config/Settings.h"
 
+#include <optional>
 #include <string>
 
 // KorvelEngine.exe beside the tool; the child is never searched for on the path.
@@ -11,14 +12,11 @@ std::wstring QuotedChildExecutablePath();
 
 // A blank and the quoted name of every entry that has a profile, in list order; empty when none has one.
 std::wstring BuildProfileList(const MailboxList& mailboxes);
-// The main run: quoted child, the configured extra command line, then "-Profiles" and the list. Empty when
-// the extra command line holds a refused switch (the refusal is already on the console).
+// The main run: quoted child, the configured extra command line, then "-Profiles" and the list.
 std::wstring BuildChildCommandLine(const SwitchSettings& settings, const std::wstring& profileList);
 // The clean-up run: "-Cleanup -Silent" with the configured "-ini" value and a "-Log" value of its own.
 std::wstring BuildCleanupCommandLine(const SwitchSettings& settings);
 
-// False, with the refusal on the console, when the command line contains the switch in any case.
-bool CheckForbiddenSwitch(const std::wstring& switchText, const std::wstring& korvelCmdLine);
 // The value after "-ini" (or "/ini ") and after "-Log", with the blanks and quotes around it, up to the next
 // switch outside double quotes; empty when the switch is absent.
 std::wstring ExtractIniArgument(const std::wstring& korvelCmdLine);
@@ -28,5 +26,5 @@ std::wstring ExtractLogArgument(const std::wstring& korvelCmdLine);
 std::wstring InsertLogSuffix(const std::wstring& name, const std::wstring& suffix);
 
 // Starts the command line as a child sharing the console, waits for it without a time limit and returns its
-// exit code; -1 when it cannot be started or its exit code cannot be had.
-int RunChildProcess(const std::wstring& commandLine);
+// exit code (-1 included); nothing when it cannot be started or its exit code cannot be had.
+std::optional<int> RunChildProcess(const std::wstring& commandLine);

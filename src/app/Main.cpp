@@ -1,5 +1,6 @@
 #include "app/RunDriver.h"
 
+#include "errors/Console.h"
 #include "errors/Errors.h"
 #include "errors/Text.h"
 
@@ -8,6 +9,7 @@
 
 int wmain(int argc, wchar_t* argv[])
 {
+    const Util::CLineFlushedConsole console(std::cout);
     try {
         return RunBrisklet(argc, argv);
     } catch (const Errors::CError& error) {

@@ -5,9 +5,11 @@
 #include "app/EncryptMode.h"
 #include "config/Configuration.h"
 #include "env/OutlookCheck.h"
+#include "errors/Console.h"
 #include "errors/Errors.h"
 #include "errors/Text.h"
 #include "mapi/MapiInit.h"
+#include "mapi/MapiProfile.h"
 #include "mapi/ProfileLoops.h"
 
 #include <cstdint>
@@ -16,9 +18,12 @@
 
 namespace {
 
+constexpr int someMailboxFailedExitCode = 32;
 // The result of a pass that left no profile behind for the child.
 constexpr int noProfilesExitCode = 64;
 constexpr int childNotRunExitCode = 128;
+// What CreateProcessW takes, without the terminating null.
+constexpr size_t longestChildCommandLine = 32766;
 
 // Two's complement addition without the undefined behaviour of a signed overflow.
 int AddWrapping(int a, int b)
@@ -27,33 +32,57 @@ int AddWrapping(int a, int b)
     return sum <= INT32_MAX ? static_cast<int>(sum) : -static_cast<int>(~sum) - 1;
 }
 
-// Runs the child over the profiles and once more for clean-up; returns the run's exit code.
-int RunChild(const SwitchSettings& settings, const MailboxList& mailboxes, int passResult)
+int Completed(int exitCode)
+{
+    std::cout << "Completed with exitCode = " << ToNarrow(ToWideString(exitCode)) << "\n";
+    return exitCode;
+}
+
+// Every profile name is as long as a fresh one, so the child's command line is known before any profile is made.
+bool CheckChildCommandLineLength(const SwitchSettings& settings, MailboxList planned)
+{
+    const std::wstring name = Mapi::MakeProfileName();
+    for (MailboxEntry& entry : planned) {
+        entry.ProfileName = name;
+    }
+    const size_t length = BuildChildCommandLine(settings, BuildProfileList(planned)).size();
+    if (length <= longestChildCommandLine) {
+        return true;
+    }
+    std::cout << "Error: Too many mailboxes for one run: the command line of KorvelEngine.exe would be "
+              << ToNarrow(ToWideString(static_cast<int>(length)))
+              << " characters, more than 32766. Split the \"Mailboxes\" section over several runs.\n";
+    return false;
+}
+
+// The child's exit code when it ran; otherwise the run's exit code for why it did not.
+struct ChildPhase {
+    int exitCode;
+    bool childRan;
+};
+
+// Runs the child over the profiles and once more for clean-up.
+ChildPhase RunChild(const SwitchSettings& settings, const MailboxList& mailboxes)
 {
     const std::wstring profileList = BuildProfileList(mailboxes);
     if (profileList.empty()) {
         std::cout << "No profiles to update were found!\n";
-        return noProfilesExitCode;
+        return {noProfilesExitCode, false};
     }
-    const std::wstring commandLine = BuildChildCommandLine(settings, profileList);
-    if (commandLine.empty()) {
-        std::cout << "Invalid command line!\n";
-        return childNotRunExitCode;
-    }
-    const int childResult = RunChildProcess(commandLine);
-    if (childResult == -1) {
+    const std::optional<int> childResult = RunChildProcess(BuildChildCommandLine(settings, profileList));
+    if (!childResult) {
         std::cout << "Error: Korvel start failed\n";
-        return childNotRunExitCode;
+        return {childNotRunExitCode, false};
     }
-    std::cout << "ExitCode of Korvel = " << ToNarrow(ToWideString(childResult)) << "\n";
+    std::cout << "ExitCode of Korvel = " << ToNarrow(ToWideString(*childResult)) << "\n";
 
-    const int cleanupResult = RunChildProcess(BuildCleanupCommandLine(settings));
-    if (cleanupResult == -1) {
+    const std::optional<int> cleanupResult = RunChildProcess(BuildCleanupCommandLine(settings));
+    if (!cleanupResult) {
         std::cout << "Error: Korvel -Cleanup work failed\n";
     } else {
-        std::cout << "ExitCode of Korvel -Cleanup = " << ToNarrow(ToWideString(cleanupResult)) << "\n";
+        std::cout << "ExitCode of Korvel -Cleanup = " << ToNarrow(ToWideString(*cleanupResult)) << "\n";
     }
-    return AddWrapping(passResult, childResult);
+    return {*childResult, true};
 }
 
 // The mailbox pass under a MAPI session of its own; nothing when MAPI cannot be started for it.
@@ -68,19 +97,62 @@ std::optional<int> RunMailboxPass(MailboxList& mailboxes, const SwitchSettings& 
     }
 }
 
-// The clean-up pass under a second MAPI session; false when MAPI cannot be started for it, so that the
-// profiles of the run stay on the machine (the line says so).
-bool RunCleanupPass(MailboxList& mailboxes)
+enum class Cleanup { AllRemoved, SomeLeft, NotStarted };
+
+// The clean-up pass under a second MAPI session. When MAPI cannot be started for it, the profiles of the run
+// stay on the machine and the line says so.
+Cleanup RunCleanupPass(MailboxList& mailboxes)
 {
     try {
         const Mapi::CMapiInit mapi(MAPI_NT_SERVICE);
-        DeleteProfiles(mailboxes);
-        return true;
+        return DeleteProfiles(mailboxes) ? Cleanup::AllRemoved : Cleanup::SomeLeft;
     } catch (const Errors::CError& error) {
         std::cout << "Error: Cannot load MAPIInitialize to remove the profiles. Error = " << HexCode(error.GetCode())
                   << "\n";
-        return false;
+        return Cleanup::NotStarted;
     }
+}
+
+// Everything a normal run does once its configuration is known to be usable.
+int RunMailboxesAndChild(const SwitchSettings& settings, MailboxList& mailboxes)
+{
+    const Util::CInterruptionWatch interruptions;
+    std::optional<int> passResult;
+    bool interrupted = false;
+    ChildPhase child{0, false};
+    try {
+        passResult = RunMailboxPass(mailboxes, settings);
+        if (!passResult) {
+            return 0;
+        }
+        // The pass stopped after the mailbox it was at; a child that gets no complete list must not start.
+        interrupted = Util::InterruptionRequested();
+        if (!interrupted) {
+            child = RunChild(settings, mailboxes);
+        }
+    } catch (...) {
+        // Whatever stops the run before its clean-up pass (out of memory in the mailbox pass), the profiles
+        // made so far must not stay behind.
+        RunCleanupPass(mailboxes);
+        throw;
+    }
+
+    const Cleanup cleanup = RunCleanupPass(mailboxes);
+    if (cleanup == Cleanup::NotStarted) {
+        // The profiles stay on the machine: the run must not report itself completed.
+        return unexpectedErrorExitCode;
+    }
+    if (interrupted) {
+        if (cleanup == Cleanup::AllRemoved) {
+            std::cout << "Error: The run was interrupted; the profiles it made were removed.\n";
+        }
+        return unexpectedErrorExitCode;
+    }
+    if (!child.childRan) {
+        return Completed(child.exitCode);
+    }
+    const bool mailboxFailed = *passResult != 0 || cleanup == Cleanup::SomeLeft;
+    return Completed(AddWrapping(child.exitCode, mailboxFailed ? someMailboxFailedExitCode : 0));
 }
 
 int RunNormalMode(const std::wstring& iniName)
@@ -92,28 +164,14 @@ int RunNormalMode(const std::wstring& iniName)
 
     SwitchSettings settings;
     MailboxList mailboxes;
-    LoadConfiguration(iniName, settings, mailboxes);
-
-    int exitCode = 0;
-    try {
-        const std::optional<int> passResult = RunMailboxPass(mailboxes, settings);
-        if (!passResult) {
-            return 0;
-        }
-        exitCode = RunChild(settings, mailboxes, *passResult);
-    } catch (...) {
-        // Whatever stops the run before its clean-up pass (out of memory in the mailbox pass), the profiles
-        // made so far must not stay behind.
-        RunCleanupPass(mailboxes);
-        throw;
+    if (LoadConfiguration(iniName, settings, mailboxes) == LoadOutcome::ChildSwitchRefused) {
+        std::cout << "Invalid command line!\n";
+        return Completed(childNotRunExitCode);
     }
-
-    if (!RunCleanupPass(mailboxes)) {
-        // The profiles stay on the machine: the run must not report itself completed.
-        return unexpectedErrorExitCode;
+    if (!CheckChildCommandLineLength(settings, mailboxes)) {
+        return Completed(childNotRunExitCode);
     }
-    std::cout << "Completed with exitCode = " << ToNarrow(ToWideString(exitCode)) << "\n";
-    return exitCode;
+    return RunMailboxesAndChild(settings, mailboxes);
 }
 
 } // namespace

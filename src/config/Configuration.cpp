@@ -1,5 +1,6 @@
 #include "config/Configuration.h"
 
+#include "config/ChildSwitches.h"
 #include "config/Crypt.h"
 #include "config/IniFile.h"
 #include "config/Nocase.h"
@@ -113,6 +114,18 @@ void ApplyVersionRule(SwitchSettings& settings)
     }
 }
 
+// The switch message has a layout for these versions only.
+bool CheckVersion(const std::wstring& version)
+{
+    for (const wchar_t* known : {L"v1", L"v4", L"v5", L"v6"}) {
+        if (version == known) {
+            return true;
+        }
+    }
+    std::cout << "Error: Incorrect value \"" << ToNarrow(version) << "\" of \"Version\" in ini-file\n";
+    return false;
+}
+
 bool ReadOffice365Block(const NocaseKeyMap& section, SwitchSettings& settings)
 {
     std::wstring value;
@@ -168,6 +181,9 @@ bool ReadSettings(const Sections& sections, SwitchSettings& settings)
     if (!bothTags) {
         ApplyVersionRule(settings);
     }
+    if (!CheckVersion(settings.Version)) {
+        return false;
+    }
     if (settings.Version == L"v6" && !ReadOffice365Block(message, settings)) {
         return false;
     }
@@ -179,7 +195,7 @@ bool ReadSettings(const Sections& sections, SwitchSettings& settings)
 
 } // namespace
 
-void LoadConfiguration(const std::wstring& name, SwitchSettings& settings, MailboxList& mailboxes)
+LoadOutcome LoadConfiguration(const std::wstring& name, SwitchSettings& settings, MailboxList& mailboxes)
 {
     mailboxes.clear();
     const std::wstring path = ResolveConfigurationPath(name);
@@ -188,10 +204,14 @@ void LoadConfiguration(const std::wstring& name, SwitchSettings& settings, Mailb
         sections = ReadSections(path);
     } catch (const Errors::CError&) {
         std::cout << "Error: Cannot load INI file " << ToNarrow(path) << "\n";
-        return;
+        return LoadOutcome::Stopped;
     }
     if (!ReadSettings(sections, settings)) {
-        return;
+        return LoadOutcome::Stopped;
+    }
+    // Checked before the directory is bound, so that a refusal comes before anything is done.
+    if (!CheckChildSwitches(settings.KorvelCmdLine)) {
+        return LoadOutcome::ChildSwitchRefused;
     }
 
     NocaseKeyMap targets;
@@ -199,7 +219,8 @@ void LoadConfiguration(const std::wstring& name, SwitchSettings& settings, Mailb
         targets = ResolveTargetAccounts(settings, sections.mailboxes);
     } catch (const Errors::CError&) {
         std::cout << "Error:  Cannot get information from " << ToNarrow(settings.DCName) << "\n";
-        return;
+        return LoadOutcome::Stopped;
     }
     mailboxes = MakeMailboxList(targets);
+    return LoadOutcome::Loaded;
 }

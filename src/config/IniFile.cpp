@@ -83,6 +83,17 @@ void IniFile::ReadSectionLines(const std::wstring& section, std::vector<std::wst
     out.insert(out.end(), lines.begin(), lines.end());
 }
 
+std::wstring IniFile::ReadStoredValue(const std::wstring& section, const std::wstring& key) const
+{
+    // Null section, key and value flush the platform's cached copy of the file; the call answers FALSE after a
+    // flush, so its result says nothing.
+    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+    NocaseKeyMap keys;
+    ReadSection(section, keys);
+    const auto found = keys.find(Util::ToNocase(key));
+    return found == keys.end() ? std::wstring() : found->second;
+}
+
 void IniFile::WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) const
 {
     Errors::CheckTrue(::WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str()));

@@ -14,10 +14,13 @@ public:
     IniFile(const std::wstring& path, bool readOnly);
 
     // Adds one entry per "key=value" line; keys and values are trimmed, the first of two equal keys wins.
-    // The map is not cleared first. Raises "E_INI_BUFFER_TOO_SMALL" for a section over 65,536 characters.
+    // The map is not cleared first. Raises "E_INI_BUFFER_TOO_SMALL" for a section of 65,534 characters or more
+    // (NULs included), which the platform cannot hand over whole.
     void ReadSection(const std::wstring& section, NocaseKeyMap& out) const;
     // Appends every non-empty line of the section, unchanged and in file order.
     void ReadSectionLines(const std::wstring& section, std::vector<std::wstring>& out) const;
+    // The key's value as the file on disk holds it, past the platform's cache; empty when the key is absent.
+    std::wstring ReadStoredValue(const std::wstring& section, const std::wstring& key) const;
     // Replaces or adds the key; the platform adds a missing section and leaves all other lines alone.
     void WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) const;
 

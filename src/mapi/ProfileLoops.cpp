@@ -1,8 +1,10 @@
 #include "mapi/ProfileLoops.h"
 
+#include "errors/Console.h"
 #include "errors/Errors.h"
 #include "mapi/MailboxProfile.h"
 
+#include <algorithm>
 #include <iostream>
 
 namespace {
@@ -17,6 +19,9 @@ int CreateProfiles(MailboxList& mailboxes, const SwitchSettings& settings)
     int result = 0;
     try {
         for (MailboxEntry& entry : mailboxes) {
+            if (Util::InterruptionRequested()) {
+                break;
+            }
             if (!CreateMailboxProfile(entry, settings)) {
                 result = SomeMailboxFailed;
             }
@@ -27,7 +32,7 @@ int CreateProfiles(MailboxList& mailboxes, const SwitchSettings& settings)
     return result;
 }
 
-void DeleteProfiles(MailboxList& mailboxes)
+bool DeleteProfiles(MailboxList& mailboxes)
 {
     try {
         for (MailboxEntry& entry : mailboxes) {
@@ -36,4 +41,7 @@ void DeleteProfiles(MailboxList& mailboxes)
     } catch (const Errors::CError&) {
         // Each profile reports its own failure; one that escapes its report ends the pass as it stands.
     }
+    // A deleted profile's name is emptied; a kept name is a profile that may still be on the machine.
+    return std::none_of(mailboxes.begin(), mailboxes.end(),
+                        [](const MailboxEntry& entry) { return !entry.ProfileName.empty(); });
 }

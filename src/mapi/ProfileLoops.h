@@ -2,9 +2,9 @@
 
 #include "config/Settings.h"
 
-// The mailbox pass: a profile and a switch message for every mailbox, in list order. Answers 0 when every
-// mailbox got both, 32 when any did not.
+// The mailbox pass: a profile and a switch message for every mailbox, in list order, until the run is
+// interrupted (Util::InterruptionRequested). Answers 0 when every mailbox it reached got both, 32 when any did not.
 int CreateProfiles(MailboxList& mailboxes, const SwitchSettings& settings);
 
-// The clean-up pass: deletes every profile the mailbox pass made.
-void DeleteProfiles(MailboxList& mailboxes);
+// The clean-up pass: deletes every profile the mailbox pass made. False when any stays behind.
+bool DeleteProfiles(MailboxList& mailboxes);

@@ -108,6 +108,16 @@ TEST_F(EncryptModeRun, AFileThatCannotBeWrittenIsReportedAndIsNoSuccess)
         EXPECT_EQ(0u, locked.ExitCode);
     }
     EXPECT_EQ("[AD]\r\nDCPassword=00\r\n", ReadBytes(tool / L"Locked.ini"));
+
+    // Names the profile functions report as written although nothing reaches the file: devices, and under
+    // Wine a path of 260 characters or more.
+    const std::wstring deep = std::wstring(200, L'd');
+    MakeDirectories(tool / deep);
+    for (const std::wstring& name : {std::wstring(L"NUL"), std::wstring(L"COM1"), deep + L"\\" + std::wstring(100, L'n') + L".ini"}) {
+        const ToolRun unwritable = Run(name, L"secret");
+        EXPECT_EQ(NotWritten(tool / name), unwritable.Output);
+        EXPECT_EQ(0u, unwritable.ExitCode);
+    }
 }
 
 } // namespace

@@ -37,7 +37,7 @@ protected:
     {
         std::ostringstream output;
         std::streambuf* const console = std::cout.rdbuf(output.rdbuf());
-        LoadConfiguration(path, settings, mailboxes);
+        outcome = LoadConfiguration(path, settings, mailboxes);
         std::cout.rdbuf(console);
         return output.str();
     }
@@ -52,6 +52,7 @@ protected:
     std::wstring path = dir / L"Switch.ini";
     SwitchSettings settings;
     MailboxList mailboxes{{L"stale", L"stale", L"stale"}};
+    LoadOutcome outcome = LoadOutcome::Loaded;
 };
 
 TEST_F(LoadConfigurationTest, MissingFileIsCreatedEmptyAndEverySectionReported)
@@ -96,14 +97,8 @@ TEST_F(LoadConfigurationTest, EmptyValueSatisfiesARequiredKey)
     EXPECT_EQ(L"", settings.SrcExchServer);
 }
 
-TEST_F(LoadConfigurationTest, VersionIsKeptAsWrittenOnlyWithBothTags)
+TEST_F(LoadConfigurationTest, VersionIsNormalisedUnlessBothTagsAreGiven)
 {
-    EXPECT_EQ(unreachableDirectory, LoadText(Complete("Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n")));
-    EXPECT_EQ(L"V5.0", settings.Version);
-    EXPECT_EQ(L"EX", settings.MBMatchKeyTag);
-    EXPECT_EQ(L"", settings.IsMAPIEncryptionRequired); // neither block ran
-
-    settings = SwitchSettings();
     EXPECT_EQ("Error: Incorrect format of section \"DomainName\" in ini-file\n"
               "Info: Need to specify the parameters: \"DomainName\", \"DomainControllers\", \"ExchangeServers\" "
               "in ini-file\n",
@@ -112,6 +107,31 @@ TEST_F(LoadConfigurationTest, VersionIsKeptAsWrittenOnlyWithBothTags)
     EXPECT_EQ(L"X500", settings.MBMatchKeyTag);
     EXPECT_EQ(L"X500", settings.PFMatchKeyTag);
     EXPECT_EQ(L"-1", settings.IsMAPIEncryptionRequired);
+}
+
+// Split as the child's runtime splits its command line: quotes do not hide a switch, and a switch's text inside
+// a value is no switch.
+TEST_F(LoadConfigurationTest, KorvelCmdLineIsCheckedAsTheChildReadsItBeforeTheDirectory)
+{
+    const std::pair<const char*, const char*> refusals[] = {
+        {"-pROFILES x", "-Profiles"},   {"/profiles", "/Profiles"}, {"-UNDO", "-Undo"},
+        {"/uNdO", "/Undo"},             {"-undoall", "-UndoAll"},   {"/UndoAll", "/UndoAll"},
+        {"-CleanUp", "-Cleanup"},       {"/CLEANUP", "/Cleanup"},   {"-?", "-?"},
+        {"-\"Profiles\"", "-Profiles"}, {"\"-Prof\"iles", "-Profiles"}, {"/\"?\"", "/?"},
+        {"-? -Cleanup /Undo -Profiles", "-Profiles"}};
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ(std::string("Error: Cannot use parameters '") + refusal.second + "' in KorvelCmdLine\n",
+                  LoadText(Complete("Version=v4\n", std::string("SrcExchServer=S\nKorvelCmdLine=") + refusal.first +
+                                                         "\n")))
+            << refusal.first;
+        EXPECT_EQ(LoadOutcome::ChildSwitchRefused, outcome) << refusal.first;
+    }
+    for (const char* accepted : {"-Log \"C:\\Logs\\mailbox-cleanup.log\"", "-Log pre-undo.log",
+                                 "-Log \"C:\\what-?.log\"", "\\\"-Profiles\\\"", "-Profiles=x"}) {
+        EXPECT_EQ(unreachableDirectory,
+                  LoadText(Complete("Version=v4\n", std::string("SrcExchServer=S\nKorvelCmdLine=") + accepted + "\n")))
+            << accepted;
+    }
 }
 
 TEST_F(LoadConfigurationTest, VersionOneKeepsItsTagsAsRead)

@@ -102,14 +102,35 @@ TEST_F(ConfigurationRun, Office365DecidesTheSwitchMessageLayout)
         EXPECT_NE(std::string::npos, Transcript().find("Info: Switch message is recreated for profile {profile-1}"));
         ExpectNothingLeftBehind();
     }
+}
 
-    Configuration neither;
-    neither.Mailboxes = {Source(L"reception")};
-    neither.SwitchMessage = "TargetServer=TGTEX01\nVersion=v6\nOffice365=maybe\nTargetProxyServer=P\n";
-    Write(neither);
-    EXPECT_EQ(64u, Run().ExitCode);
-    EXPECT_EQ("Error: Incorrect value \"maybe\" of \"Office365\" in ini-file\r\n" + std::string(noProfiles),
-              Transcript());
+// A value the switch message has no layout for stops the load before the directory; no mailbox is touched.
+TEST_F(ConfigurationRun, ValuesWithoutALayoutStopTheLoad)
+{
+    SeedMailboxes({Source(L"reception")});
+    const struct {
+        const char* switchMessage;
+        const char* value;
+        const char* key;
+    } cases[] = {
+        {"Version=v7\n", "v7", "Version"},
+        {"Version=\n", "", "Version"},
+        {"Version=5\n", "5", "Version"},
+        {"Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n", "V5.0", "Version"},
+        {"Version=v6\nOffice365=maybe\nTargetProxyServer=P\n", "maybe", "Office365"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.switchMessage);
+        Configuration configuration;
+        configuration.Mailboxes = {Source(L"reception")};
+        configuration.SwitchMessage = std::string("TargetServer=TGTEX01\n") + each.switchMessage;
+        Write(configuration);
+        EXPECT_EQ(64u, Run().ExitCode);
+        EXPECT_EQ("Error: Incorrect value \"" + std::string(each.value) + "\" of \"" + each.key + "\" in ini-file\r\n" +
+                      noProfiles,
+                  Transcript());
+        EXPECT_TRUE(SwitchMessages(Source(L"reception")).empty());
+    }
 }
 
 TEST_F(ConfigurationRun, PasswordsThatDoNotWorkStopBeforeAnyProfile)

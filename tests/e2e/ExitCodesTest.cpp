@@ -108,20 +108,78 @@ TEST_F(ExitCodes, EveryMailboxFailingMeansSixtyFourNotThirtyTwo)
     ExpectNothingLeftBehind();
 }
 
-TEST_F(ExitCodes, RefusedSwitchMeansOneHundredTwentyEightWithoutChild)
+// What the child could not take is refused before any mailbox is touched.
+TEST_F(ExitCodes, ACommandLineTheChildCannotTakeMeansOneHundredTwentyEightBeforeAnyProfile)
 {
-    Configuration configuration;
-    configuration.Settings = "SrcExchServer=SRCEX01\nKorvelCmdLine=-ini x.ini -UNDOALL\n";
-    configuration.Mailboxes = {Source(L"room.oslo")};
-    Write(configuration);
-    EXPECT_EQ(128u, Run().ExitCode);
-    EXPECT_EQ(Connected() + "Info: Create profiles and check the switch message. \r\n" +
-                  SwitchMessageWritten(1, L"room.oslo") +
-                  "Error: Cannot use parameters '-Undo' in KorvelCmdLine\r\nInvalid command line!\r\n"
-                  "Completed with exitCode = 128\r\n",
-              Transcript());
-    EXPECT_TRUE(ChildCommandLines().empty());
-    ExpectNothingLeftBehind();
+    const std::string child = "\"" + ToolDirectory() + "\\KorvelEngine.exe\" ";
+    // The line as the three mailboxes would give it, without the extra switches: each profile is a blank and a
+    // GUID in braces between quotes.
+    const size_t baseLength = child.size() + std::string(" -Profiles ").size() + 3 * (2 + 38 + 1);
+    const std::string longest = "-Log " + std::string(32766 - baseLength - 5, 'x');
+    const std::string tooLong = longest + "x";
+    const struct {
+        std::string korvelCmdLine;
+        DWORD exitCode;
+        std::string transcriptStart;
+    } cases[] = {
+        {"-ini x.ini -UNDOALL", 128,
+         "Error: Cannot use parameters '-UndoAll' in KorvelCmdLine\r\nInvalid command line!\r\n"
+         "Completed with exitCode = 128\r\n"},
+        {tooLong, 128,
+         Connected() + "Error: Too many mailboxes for one run: the command line of KorvelEngine.exe would be 32767 "
+                       "characters, more than 32766. Split the \"Mailboxes\" section over several runs.\r\n"
+                       "Completed with exitCode = 128\r\n"},
+        {longest, 32, Connected() + "Info: Create profiles and check the switch message. \r\n"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.korvelCmdLine.substr(0, 20));
+        StartAfresh();
+        SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
+        Configuration configuration;
+        configuration.Settings = "SrcExchServer=SRCEX01\nKorvelCmdLine=" + each.korvelCmdLine + "\n";
+        configuration.Mailboxes = {Source(L"room.oslo"), Source(L"beamer.pool"), Source(L"reception")};
+        Write(configuration);
+        EXPECT_EQ(each.exitCode, Run().ExitCode);
+        EXPECT_EQ(each.transcriptStart, Transcript().substr(0, each.transcriptStart.size()));
+        if (each.exitCode == 128) {
+            EXPECT_EQ("", MapiState().LoadCalls()) << "MAPI was started";
+            EXPECT_TRUE(ChildCommandLines().empty());
+        } else {
+            EXPECT_EQ(2u, ChildCommandLines().size());
+        }
+        ExpectNothingLeftBehind();
+    }
+}
+
+// A profile the clean-up pass cannot delete is a failed mailbox: 32 is added once when the child ran.
+TEST_F(ExitCodes, AProfileLeftBehindCountsAsAFailedMailbox)
+{
+    const struct {
+        bool everyMailboxInMapi;
+        bool childThere;
+        DWORD exitCode;
+    } cases[] = {{true, true, 35}, {false, true, 35}, {true, false, 128}};
+    for (const auto& each : cases) {
+        SCOPED_TRACE(std::to_string(each.exitCode) + (each.everyMailboxInMapi ? " with" : " without"));
+        StartAfresh();
+        SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
+        if (each.everyMailboxInMapi) {
+            SeedMailboxes({Source(L"beamer.pool")});
+        }
+        if (!each.childThere) {
+            RemoveChild();
+        }
+        SetChildExitCodes("3\n");
+        FailMapiCall(L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, Source(L"reception"));
+        EXPECT_EQ(each.exitCode, Run().ExitCode);
+        const std::string end = "Error: Cannot delete a profile for mailbox = " + ToNarrow(Source(L"reception")) +
+                                "\r\nCompleted with exitCode = " + std::to_string(each.exitCode) + "\r\n";
+        const std::string transcript = Transcript();
+        ASSERT_GE(transcript.size(), end.size());
+        EXPECT_EQ(end, transcript.substr(transcript.size() - end.size()));
+        EXPECT_EQ(1u, MapiState().LoadProfiles().size());
+        ExpectNoLeaks();
+    }
 }
 
 TEST_F(ExitCodes, MissingChildMeansOneHundredTwentyEightAndProfilesStillRemoved)

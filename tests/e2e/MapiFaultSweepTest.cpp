@@ -357,6 +357,7 @@ protected:
         for (const auto& entry : listed) {
             if (outcomes[entry.first] == Outcome::NeverMade || refused.count(entry.first) != 0) {
                 text += "Error: Cannot delete a profile for mailbox = " + ToNarrow(Source(names[entry.first])) + "\r\n";
+                failed = true; // a profile left behind is a failed mailbox
             }
         }
         return text + "Completed with exitCode = " + (failed ? "32" : "0") + "\r\n";

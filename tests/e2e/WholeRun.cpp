@@ -148,9 +148,8 @@ int WholeRun::FailureCount()
     return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
-ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments)
+ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions options)
 {
-    RunOptions options;
     options.Environment = {{MapiDouble::StateVariable, mapi.Path()},
                            {L"BRISKLET_ADSI_DOUBLE", adsi.Path()},
                            {L"BRISKLET_KORVEL_DOUBLE", korvel.Path()}};

@@ -60,7 +60,8 @@ protected:
     void BeginCase();
     void EndCase();
 
-    TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"});
+    TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"},
+                             TestSupport::RunOptions options = {});
 
     // The transcript with every generated profile name replaced by "{profile-N}" in order of appearance,
     // and the child's command lines with the same names.

@@ -91,10 +91,14 @@ ToolRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& arg
         startup.hStdError = output.Get();
         PROCESS_INFORMATION process{};
         Errors::CheckTrue(::CreateProcessW(
-            exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
+            exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+            CREATE_UNICODE_ENVIRONMENT | (options.OwnConsole ? CREATE_NEW_CONSOLE : 0), environment.data(),
             options.WorkingDirectory.empty() ? nullptr : options.WorkingDirectory.c_str(), &startup, &process));
         Util::CHandle processHandle(process.hProcess);
         Util::CHandle threadHandle(process.hThread);
+        if (options.WhileRunning) {
+            options.WhileRunning(process.dwProcessId, outputPath);
+        }
         ::WaitForSingleObject(processHandle.Get(), INFINITE);
         Errors::CheckTrue(::GetExitCodeProcess(processHandle.Get(), &run.ExitCode));
     }

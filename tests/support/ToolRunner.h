@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,10 @@ struct RunOptions {
     // Added to, or replacing, the test's own; how doubles find their steering. (Wine takes DLL overrides only
     // from the environment it was started with: a double DLL is chosen by copying it beside the exe.)
     std::vector<std::pair<std::wstring, std::wstring>> Environment;
+    // In a console of its own, so that the test can send it console events.
+    bool OwnConsole = false;
+    // Called once the program has started, before it is waited for: its process id and its output file.
+    std::function<void(DWORD processId, const std::wstring& outputPath)> WhileRunning;
 };
 
 struct ToolRun {
