@@ -96,10 +96,11 @@ private:
     Fault fault;
 };
 
+// IUnknown for an object of the double that answers for the given interfaces.
 template <class I>
-class TObject : public I, public CObjectBase {
+class TUnknown : public I, public CObjectBase {
 public:
-    TObject(const char* kind, const std::wstring& mailbox, std::initializer_list<const IID*> interfaces)
+    TUnknown(const char* kind, const std::wstring& mailbox, std::initializer_list<const IID*> interfaces)
         : CObjectBase(kind, mailbox), answers(interfaces)
     {
     }
@@ -133,13 +134,21 @@ public:
         }
         return left;
     }
-    STDMETHODIMP GetLastError(HRESULT result, ULONG flags, LPMAPIERROR* error) override
-    {
-        return ReportLastError(result, flags, error);
-    }
 
 private:
     std::vector<const IID*> answers;
+};
+
+// A MAPI object: its failed calls leave an extended error behind.
+template <class I>
+class TObject : public TUnknown<I> {
+public:
+    using TUnknown<I>::TUnknown;
+
+    STDMETHODIMP GetLastError(HRESULT result, ULONG flags, LPMAPIERROR* error) override
+    {
+        return this->ReportLastError(result, flags, error);
+    }
 };
 
 // Fills `value` with `property` as the tag asks, turning one string type into the other; strings and bytes

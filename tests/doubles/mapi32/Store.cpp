@@ -192,38 +192,16 @@ void CMessage::TakeStreamed(ULONG tag, const std::string& bytes)
 }
 
 // A property opened as a stream for writing; what was written becomes the property's value at Commit.
-class CStream final : public IStream, public CObjectBase {
+class CStream final : public TUnknown<IStream> {
 public:
     CStream(CMessage* owner, ULONG propertyTag)
-        : CObjectBase("IStream", owner->MailboxDn()), message(owner), tag(propertyTag)
+        : TUnknown("IStream", owner->MailboxDn(), {&IID_ISequentialStream, &IID_IStream}), message(owner),
+          tag(propertyTag)
     {
         message->AddRef();
     }
     ~CStream() override { message->Release(); }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (object == nullptr) {
-            return E_INVALIDARG;
-        }
-        const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISequentialStream) ||
-                           IsEqualIID(iid, IID_IStream);
-        *object = known ? static_cast<IStream*>(this) : nullptr;
-        if (!known) {
-            return E_NOINTERFACE;
-        }
-        ++references;
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = --references;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
     STDMETHODIMP Read(void*, ULONG, ULONG*) override { return Unsupported("Read"); }
     STDMETHODIMP Write(const void* data, ULONG size, ULONG* written) override
     {
