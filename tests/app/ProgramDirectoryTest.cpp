@@ -27,7 +27,7 @@ TEST(ProgramDirectory, AbsoluteConfigurationNamesAreKeptAsTyped)
 {
     TempDir tool(L"tool");
     for (const std::wstring name : {L"C:\\configs\\Switch.ini", L"\\\\server\\share\\Switch.ini",
-                                    L"\\configs\\Switch.ini", L"D:/configs/Switch.ini"}) {
+                                    L"\\configs\\Switch.ini", L"/configs/Switch.ini", L"D:/configs/Switch.ini"}) {
         EXPECT_EQ(tool.Path() + L"\n" + name + L"\n", ProbeOutput(tool.Path(), name));
     }
     EXPECT_EQ(tool.Path() + L"\n" + tool.Path() + L"\\sub\\Switch.ini\n", ProbeOutput(tool.Path(), L"sub\\Switch.ini"));

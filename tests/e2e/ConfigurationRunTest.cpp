@@ -76,6 +76,7 @@ TEST_F(ConfigurationRun, UnresolvableLinesAreWarnedAndLeftOutAndCaseTwinsCountOn
     ExpectNothingLeftBehind();
 }
 
+// A version value that names two versions takes the newer.
 TEST_F(ConfigurationRun, Office365DecidesTheSwitchMessageLayout)
 {
     SeedMailboxes({Source(L"reception")});
@@ -92,7 +93,7 @@ TEST_F(ConfigurationRun, Office365DecidesTheSwitchMessageLayout)
     for (const auto& each : cases) {
         Configuration configuration;
         configuration.Mailboxes = {Source(L"reception")};
-        configuration.SwitchMessage = "TargetServer=TGTEX01\nVersion=ZPH V6\nRecreateSwitchMsg=1\nOffice365=" +
+        configuration.SwitchMessage = "TargetServer=TGTEX01\nVersion=ZPH V6 after V4\nRecreateSwitchMsg=1\nOffice365=" +
                                       std::string(each.office365) +
                                       "\nTargetProxyServer=mail.contoso.com\nDomainName=CONTOSO\n"
                                       "DomainControllers=DC01\nExchangeServers=TGTEX01\n";
