@@ -110,6 +110,17 @@ TEST_F(DirectoryFaults, ServersThatCannotBeReachedOrServed)
     Write(TwoMailboxes(DirectoryOn(catalog)));
     RunCase("global catalogue refusing IDirectoryObject", "refuse-directory-object 0x80004002\n",
             Stopped(catalog, "Error: Cannot convert IDirectorySearch to IDirectoryObject. Error = 80004002\r\n"));
+
+    // A root DSE whose flag is no text (Wine's provider answers a boolean for an attribute of Boolean syntax) is
+    // read as no global catalogue's: the domain's naming context is searched.
+    StartAfresh();
+    SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
+    SteerDirectory("boolean-get\n");
+    EXPECT_EQ(0u, Run().ExitCode);
+    EXPECT_EQ(0u, Transcript().find("Info: Connect to the Active Directory server '" + catalog + "' using LDAP.\r\n" +
+                                    "Warning: Server '" + catalog + "' is not a Global Catalogue\r\n"))
+        << Transcript();
+    ExpectNothingLeftBehind();
 }
 
 } // namespace

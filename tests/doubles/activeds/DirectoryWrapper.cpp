@@ -92,7 +92,19 @@ public:
     HRESULT WINAPI get_Schema(BSTR* value) override { return ads->get_Schema(value); }
     HRESULT WINAPI GetInfo() override { return ads->GetInfo(); }
     HRESULT WINAPI SetInfo() override { return ads->SetInfo(); }
-    HRESULT WINAPI Get(BSTR name, VARIANT* value) override { return ads->Get(name, value); }
+    HRESULT WINAPI Get(BSTR name, VARIANT* value) override
+    {
+        const HRESULT hr = ads->Get(name, value);
+        if (SUCCEEDED(hr) && AnswersBooleans() && value->vt == VT_BSTR) {
+            const bool isTrue = lstrcmpiW(value->bstrVal, L"TRUE") == 0;
+            if (isTrue || lstrcmpiW(value->bstrVal, L"FALSE") == 0) {
+                VariantClear(value);
+                value->vt = VT_BOOL;
+                value->boolVal = isTrue ? VARIANT_TRUE : VARIANT_FALSE;
+            }
+        }
+        return hr;
+    }
     HRESULT WINAPI Put(BSTR name, VARIANT value) override { return ads->Put(name, value); }
     HRESULT WINAPI GetEx(BSTR name, VARIANT* value) override { return ads->GetEx(name, value); }
     HRESULT WINAPI PutEx(__LONG32 control, BSTR name, VARIANT value) override

@@ -17,6 +17,7 @@ struct Steering {
     unsigned long pageBreak = 0;
     std::map<unsigned long, int> valueTypes;
     HRESULT directoryObjectAnswer = S_OK;
+    bool booleanGet = false;
     unsigned long uses[static_cast<int>(Call::Count)] = {};
 };
 
@@ -75,6 +76,8 @@ void Load()
             steering.directoryObjectAnswer = static_cast<HRESULT>(Number(first));
         } else if (directive == L"more-data") {
             steering.pageBreak = Number(first);
+        } else if (directive == L"boolean-get") {
+            steering.booleanGet = true;
         } else if (directive == L"value-type") {
             steering.valueTypes[Number(first)] = static_cast<int>(Number(second));
         }
@@ -123,6 +126,11 @@ int SteeredValueType()
     Steering& current = Current();
     const auto type = current.valueTypes.find(current.uses[static_cast<int>(Call::GetColumn)]);
     return type == current.valueTypes.end() ? -1 : type->second;
+}
+
+bool AnswersBooleans()
+{
+    return Current().booleanGet;
 }
 
 HRESULT DirectoryObjectAnswer()

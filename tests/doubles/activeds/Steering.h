@@ -11,6 +11,8 @@
 //                      more-data <n>              the n-th GetNextRow answers S_ADS_NOMORE_ROWS while
 //                                                 ADsGetLastError reports ERROR_MORE_DATA; the rows then go on
 //                      value-type <n> <type>      the values of the n-th GetColumn are of ADSTYPE <type>
+//                      boolean-get                IADs::Get hands back "TRUE" and "FALSE" as VT_BOOL, as Wine's
+//                                                 provider does for an attribute of Boolean syntax
 //                    <n> counts from 1 over the whole process; results and types in C notation (0x8007052e).
 //   calls.txt        appended: one line per ADsOpenObject, SetSearchPreference and ExecuteSearch
 //   outstanding.txt  written when the process ends: references, search handles and columns not given back
@@ -28,6 +30,8 @@ HRESULT SteeredResult(Call call);
 bool IsPageBreak();
 // The value type the current GetColumn is to report, or -1.
 int SteeredValueType();
+// Whether IADs::Get turns "TRUE" and "FALSE" into booleans.
+bool AnswersBooleans();
 // What a global catalogue's search object answers when asked for IDirectoryObject.
 HRESULT DirectoryObjectAnswer();
 
