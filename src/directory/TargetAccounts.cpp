@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -99,17 +100,18 @@ struct CBatch {
 // Each value searched for, by case key, with its target; empty when no account gives one.
 using FoundTargets = std::map<std::wstring, std::wstring>;
 
-// Lines equal but for case name one value, searched for once in the spelling of its first line.
-std::vector<CBatch> Batches(const std::vector<std::wstring>& lines)
+// Lines equal but for case name one value (`keys` holds each line's case key), searched for once in the
+// spelling of its first line.
+std::vector<CBatch> Batches(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& keys)
 {
     std::vector<CBatch> batches;
     std::set<std::wstring> seen;
-    for (const std::wstring& line : lines) {
-        const std::wstring key = CaseKey(line);
+    for (size_t index = 0; index < lines.size(); ++index) {
+        const std::wstring& key = keys[index];
         if (!seen.insert(key).second) {
             continue;
         }
-        const std::wstring term = L"(legacyExchangeDN=" + Adsi::EscapeFilterValue(line) + L")";
+        const std::wstring term = L"(legacyExchangeDN=" + Adsi::EscapeFilterValue(lines[index]) + L")";
         if (batches.empty() || batches.back().Values.size() == batchValues ||
             batches.back().Terms.size() + term.size() > batchFilterChars) {
             batches.emplace_back();
@@ -130,8 +132,9 @@ void SearchBatch(const Adsi::CDirObject& connection, const CBatch& batch, FoundT
                             {L"legacyExchangeDN", L"proxyAddresses"}, ADS_SCOPE_SUBTREE);
     while (!pending.empty() && search.Next()) {
         for (const std::wstring& value : search.GetColumnStrings(L"legacyExchangeDN")) {
-            if (pending.erase(CaseKey(value)) != 0) {
-                found.emplace(CaseKey(value), X500Target(ProxyAddresses(search)));
+            std::wstring key = CaseKey(value);
+            if (pending.erase(key) != 0) {
+                found.emplace(std::move(key), X500Target(ProxyAddresses(search)));
             }
         }
     }
@@ -140,21 +143,20 @@ void SearchBatch(const Adsi::CDirObject& connection, const CBatch& batch, FoundT
     }
 }
 
-using LineIterator = std::vector<std::wstring>::const_iterator;
-
 // Takes the lines from `next` on whose values have been searched for, in line order, warning about each one
 // without a target; returns the first line whose value is still to be searched for.
-LineIterator TakeResults(LineIterator next, LineIterator end, const FoundTargets& found, NocaseKeyMap& targets)
+size_t TakeResults(size_t next, const std::vector<std::wstring>& lines, const std::vector<std::wstring>& keys,
+                   const FoundTargets& found, NocaseKeyMap& targets)
 {
-    for (; next != end; ++next) {
-        const auto result = found.find(CaseKey(*next));
+    for (; next != lines.size(); ++next) {
+        const auto result = found.find(keys[next]);
         if (result == found.end()) {
             break;
         }
         if (result->second.empty()) {
-            std::cout << "Warning: Cannot find UserDNTrg for UserDNSrc = " << ToNarrow(*next) << "\n";
+            std::cout << "Warning: Cannot find UserDNTrg for UserDNSrc = " << ToNarrow(lines[next]) << "\n";
         } else {
-            targets.emplace(Util::ToNocase(*next), result->second);
+            targets.emplace(Util::ToNocase(lines[next]), result->second);
         }
     }
     return next;
@@ -167,12 +169,17 @@ NocaseKeyMap ResolveTargetAccounts(const SwitchSettings& settings, const std::ve
     // ADSI works in whatever apartment this thread is already in, so the result is of no interest.
     ::CoInitialize(nullptr);
     const Adsi::CDirObject connection = ConnectDirectory(settings);
+    std::vector<std::wstring> keys;
+    keys.reserve(lines.size());
+    for (const std::wstring& line : lines) {
+        keys.push_back(CaseKey(line));
+    }
     FoundTargets found;
     NocaseKeyMap targets;
-    LineIterator next = lines.begin();
-    for (const CBatch& batch : Batches(lines)) {
+    size_t next = 0;
+    for (const CBatch& batch : Batches(lines, keys)) {
         SearchBatch(connection, batch, found);
-        next = TakeResults(next, lines.end(), found, targets);
+        next = TakeResults(next, lines, keys, found, targets);
     }
     return targets;
 }
