@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int someMailboxFailedExitCode = 32;
 // The result of a pass that left no profile behind for the child.
 constexpr int noProfilesExitCode = 64;
 constexpr int childNotRunExitCode = 128;
@@ -152,7 +151,7 @@ int RunMailboxesAndChild(const SwitchSettings& settings, MailboxList& mailboxes)
         return Completed(child.exitCode);
     }
     const bool mailboxFailed = *passResult != 0 || cleanup == Cleanup::SomeLeft;
-    return Completed(AddWrapping(child.exitCode, mailboxFailed ? someMailboxFailedExitCode : 0));
+    return Completed(AddWrapping(child.exitCode, mailboxFailed ? SomeMailboxFailed : 0));
 }
 
 int RunNormalMode(const std::wstring& iniName)

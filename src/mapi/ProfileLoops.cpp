@@ -7,12 +7,6 @@
 #include <algorithm>
 #include <iostream>
 
-namespace {
-
-constexpr int SomeMailboxFailed = 32;
-
-} // namespace
-
 int CreateProfiles(MailboxList& mailboxes, const SwitchSettings& settings)
 {
     std::cout << "Info: Create profiles and check the switch message. \n";
