@@ -18,7 +18,7 @@
 // the kernel's high-water mark (VmHWM) of the program's Unix process, exact up to the last sample, and private
 // bytes are its anonymous resident memory, of which the largest sample is kept.
 #include "errors/Handle.h"
-#include "support/ToolRunner.h"
+#include "support/TestSupport.h"
 
 #include <windows.h>
 #include <psapi.h>

@@ -1,7 +1,8 @@
 #include "e2e/WholeRun.h"
 
+#include "config/ProgramPaths.h"
 #include "config/Crypt.h"
-#include "errors/Text.h"
+#include "errors/Errors.h"
 
 #include <regex>
 
@@ -31,7 +32,7 @@ std::wstring Target(const std::wstring& name)
 
 std::wstring DirectoryServer(const std::wstring& instance)
 {
-    const std::wstring portFile = BinDirectory() + L"\\..\\ldap\\" + instance + L"\\port";
+    const std::wstring portFile = GetProgramDirectory() + L"\\..\\ldap\\" + instance + L"\\port";
     return L"127.0.0.1:" + Util::Trim(ToWide(ReadBytes(portFile)));
 }
 
@@ -56,7 +57,7 @@ std::string Configuration::Text() const
 
 void WholeRun::SetUp()
 {
-    CopyInto(BriskletExe(), tool.Path());
+    CopyInto(GetProgramDirectory() + L"\\Brisklet.exe", tool.Path());
     for (const wchar_t* double_ : {L"MAPI32.dll", L"activeds.dll", L"KorvelEngine.exe"}) {
         CopyInto(DoublesDirectory() + L"\\" + double_, tool.Path());
     }
@@ -66,14 +67,15 @@ void WholeRun::SetUp()
 void WholeRun::TearDown()
 {
     // Whatever a test looks at, no run may have called MAPI as its reference forbids.
-    ExpectNoMisuses();
+    for (const MapiDouble::Accounting& record : MapiState().LoadAccounting()) {
+        EXPECT_EQ(0u, record.Misuses) << "MAPI called as its reference forbids";
+    }
     if (casesTried != 0) {
         std::cout << "[ cases    ] " << casesTried << " tried, " << casesSurvived << " survived" << std::endl;
     }
-    if (!HasFailure()) {
-        return;
+    if (HasFailure()) {
+        std::cout << "Transcript:\n" << last.Output << "\nMAPI calls:\n" << MapiState().LoadCalls() << std::endl;
     }
-    std::cout << "Transcript:\n" << last.Output << "\nMAPI calls:\n" << MapiState().LoadCalls() << std::endl;
 }
 
 void WholeRun::Write(const Configuration& configuration)
@@ -118,18 +120,14 @@ void WholeRun::SetChildExitCodes(const std::string& codes)
     WriteBytes(korvel / L"exitcodes.txt", codes);
 }
 
-void WholeRun::RemoveChild()
-{
-    ASSERT_TRUE(::DeleteFileW((tool / L"KorvelEngine.exe").c_str()));
-}
-
 void WholeRun::StartAfresh()
 {
     for (const TempDir* directory : {&mapi, &adsi, &korvel}) {
         RemoveTree(directory->Path());
-        MakeDirectories(directory->Path());
+        Errors::CheckTrue(::CreateDirectoryW(directory->Path().c_str(), nullptr));
     }
     MapiState().SaveMailboxes({});
+    CopyInto(DoublesDirectory() + L"\\KorvelEngine.exe", tool.Path());
 }
 
 void WholeRun::BeginCase()
@@ -150,9 +148,9 @@ int WholeRun::FailureCount()
 
 ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions options)
 {
-    options.Environment = {{MapiDouble::StateVariable, mapi.Path()},
-                           {L"BRISKLET_ADSI_DOUBLE", adsi.Path()},
-                           {L"BRISKLET_KORVEL_DOUBLE", korvel.Path()}};
+    options.Environment.insert(options.Environment.end(), {{MapiDouble::StateVariable, mapi.Path()},
+                                                           {L"BRISKLET_ADSI_DOUBLE", adsi.Path()},
+                                                           {L"BRISKLET_KORVEL_DOUBLE", korvel.Path()}});
     last = RunProgram(tool / L"Brisklet.exe", arguments, options);
     profileNames.clear();
     return last;
@@ -184,28 +182,25 @@ std::string WholeRun::Transcript() const
 std::vector<std::string> WholeRun::ChildCommandLines() const
 {
     std::vector<std::string> lines;
-    if (!Exists(korvel / L"commands.txt")) {
-        return lines;
-    }
     const std::string text = Normalised(ReadBytes(korvel / L"commands.txt"));
     for (size_t begin = 0, end; begin < text.size(); begin = end + 1) {
-        end = text.find('\n', begin);
+        end = std::min(text.find('\n', begin), text.size());
         lines.push_back(text.substr(begin, end - begin));
-        if (end == std::string::npos) {
-            break;
-        }
     }
     return lines;
-}
-
-std::string WholeRun::ToolDirectory() const
-{
-    return ToNarrow(tool.Path());
 }
 
 std::string WholeRun::Connected() const
 {
     return "Info: Connect to the Active Directory server '" + ToNarrow(DirectoryServer()) + "' using LDAP.\r\n";
+}
+
+std::string WholeRun::Created(int profile, const std::wstring& name, const std::string& verb)
+{
+    const std::string shown = "{profile-" + std::to_string(profile) + "}";
+    return "Info: Switch message is " + verb + " for profile " + shown + "\r\nInfo: Switch message content for profile " +
+           shown + " is \r\n[ZPH 4.0]\r\nTargetServer=TGTEX01\r\nTargetMailboxDN=" + ToNarrow(Target(name)) +
+           "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
 }
 
 std::string WholeRun::ChildRuns(const std::string& profiles, const std::string& shown,
@@ -225,19 +220,12 @@ void WholeRun::ExpectNothingLeftBehind() const
     ExpectNoLeaks();
 }
 
-void WholeRun::ExpectNoMisuses() const
-{
-    for (const MapiDouble::Accounting& record : MapiState().LoadAccounting()) {
-        EXPECT_EQ(0u, record.Misuses) << "MAPI called as its reference forbids";
-    }
-}
-
 void WholeRun::ExpectNoLeaks() const
 {
     for (const MapiDouble::Accounting& record : MapiState().LoadAccounting()) {
         EXPECT_EQ(0u, record.Objects + record.Buffers) << "MAPI objects or buffers leaked";
+        EXPECT_EQ(0u, record.Misuses) << "MAPI called as its reference forbids";
     }
-    ExpectNoMisuses();
     if (Exists(adsi / L"outstanding.txt")) {
         EXPECT_EQ("references=0 searches=0 columns=0", ToNarrow(Util::Trim(ToWide(ReadBytes(adsi / L"outstanding.txt")))))
             << "directory objects leaked";

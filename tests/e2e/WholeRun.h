@@ -1,8 +1,9 @@
 #pragma once
 
 #include "mapi32/State.h"
-#include "support/TestFiles.h"
-#include "support/ToolRunner.h"
+#include "support/TestSupport.h"
+
+#include "errors/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -51,36 +52,33 @@ protected:
     // The activeds double's steering file (see tests/doubles/activeds/Steering.h).
     void SteerDirectory(const std::string& steering);
     void SetChildExitCodes(const std::string& codes);
-    void RemoveChild();
 
     // Empties the doubles' worlds, steering and records, so that one test can run case after case.
     void StartAfresh();
-    // Marks one case of a test that runs many: it counts as tried, and as survived when it added no failure.
-    // The test's end reports both counts.
+    // Marks one case of a test that runs many; the test's end reports how many were tried and survived.
     void BeginCase();
     void EndCase();
 
     TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"},
                              TestSupport::RunOptions options = {});
 
-    // The transcript with every generated profile name replaced by "{profile-N}" in order of appearance,
-    // and the child's command lines with the same names.
+    // The transcript and the child's command lines, each generated profile name replaced by "{profile-N}" in
+    // order of appearance.
     std::string Transcript() const;
     std::vector<std::string> ChildCommandLines() const;
-    // The tool's directory as the child's command lines show it.
-    std::string ToolDirectory() const;
-    // Transcript lines: the directory bound; the child's two runs over a profile list (" \"{profile-1}\" ...")
-    // with the configuration's default KorvelCmdLine, each line with the exit code shown.
+    std::string ToolDirectory() const { return ToNarrow(tool.Path()); }
+    // Transcript lines: the directory bound; a switch message made for a mailbox of the fixture with the
+    // configuration's default [SwitchMessage]; the child's two runs over a profile list (" \"{profile-1}\" ...")
+    // with the default KorvelCmdLine, each with the exit code shown.
     std::string Connected() const;
+    static std::string Created(int profile, const std::wstring& name, const std::string& verb = "created");
     std::string ChildRuns(const std::string& profiles, const std::string& shown = "0",
                           const std::string& cleanupShown = "0") const;
 
-    // Every profile removed, every MAPI object and buffer released, every directory object released.
+    // Every profile removed, every MAPI object and buffer released without a misuse, every directory object
+    // released; ExpectNoLeaks: the same, whatever became of the profiles.
     void ExpectNothingLeftBehind() const;
-    // Every MAPI object and buffer released without a misuse, every directory object released, whatever became
-    // of the profiles.
     void ExpectNoLeaks() const;
-    void ExpectNoMisuses() const;
 
     MapiDouble::CStateDirectory MapiState() const { return MapiDouble::CStateDirectory(mapi.Path()); }
 

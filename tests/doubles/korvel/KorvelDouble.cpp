@@ -4,7 +4,6 @@
 //   exitcodes.txt  exit codes in decimal, one per line: the n-th start ends with the n-th code, later starts
 //                  with the last (absent: 0); negative codes and codes up to 4294967295 are taken as the
 //                  32-bit value a Windows parent reads back (-5 is 0xFFFFFFFB)
-//   stdout.txt     if present, its text and a line end go to standard output on every start
 //   hang.txt       the starts to hold, by number (1 for the first), one a line: such a start writes its process
 //                  id to hanging.txt and waits until it is ended from outside
 #include <windows.h>
@@ -120,10 +119,6 @@ int main()
     const size_t earlierStarts = RecordStart(directory);
     if (IsHeld(directory, earlierStarts + 1)) {
         WaitToBeEnded(directory);
-    }
-    const std::wstring stdoutPath = directory + L"\\stdout.txt";
-    if (GetFileAttributesW(stdoutPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        std::printf("%s\n", ReadText(stdoutPath).c_str());
     }
     ExitProcess(SteeredExitCode(directory, earlierStarts));
 }

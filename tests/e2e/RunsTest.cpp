@@ -1,0 +1,434 @@
+// Whole runs of the tool, one row a scenario: the configuration file, the MAPI world and the child's exit codes
+// in; the transcript, the exit code and a world with nothing left behind out.
+#include "e2e/WholeRun.h"
+
+#include "config/Crypt.h"
+#include "errors/Handle.h"
+
+#include <mapicode.h>
+#include <tlhelp32.h>
+
+#include <functional>
+
+namespace {
+
+using namespace E2e;
+using TestSupport::ReadBytes;
+using TestSupport::WriteBytes;
+
+const char pass[] = "Info: Create profiles and check the switch message. \r\n";
+
+std::string Completed(long long code)
+{
+    return "Completed with exitCode = " + std::to_string(code) + "\r\n";
+}
+
+std::string Warning(const std::wstring& line)
+{
+    return "Warning: Cannot find UserDNTrg for UserDNSrc = " + ToNarrow(line) + "\r\n";
+}
+
+std::string Failed(const std::wstring& name, const char* code = "81002746")
+{
+    return "Error: Cannot create service MSEMS. Error = " + std::string(code) +
+           "\r\nError: Cannot create a profile for mailbox = " + ToNarrow(Source(name)) + "\r\n";
+}
+
+// The switch message's lines for the first profile, as the transcript shows a body of "\r\n"-separated lines.
+std::string Recreated(const std::string& body)
+{
+    return "Info: Switch message is recreated for profile {profile-1}\r\n"
+           "Info: Switch message content for profile {profile-1} is \r\n" + body + "\r\n";
+}
+
+std::string Utf16WithBom(const std::wstring& text)
+{
+    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+struct Row {
+    const char* what;
+    std::string ini;                                             // the configuration file's bytes
+    DWORD exitCode;
+    std::string transcript;
+    std::vector<std::wstring> world = {L"room.oslo", L"reception"}; // mailboxes of the MAPI world
+    std::string childCodes = "0\n";
+    std::function<void()> arrange = nullptr;                     // anything else the case needs first
+    size_t profilesLeft = 0;                                     // profiles whose deletion MAPI refused
+    std::vector<std::wstring> arguments = {L"Switch.ini"};
+};
+
+class Runs : public WholeRun {
+protected:
+    void Expect(const Row& row)
+    {
+        SCOPED_TRACE(row.what);
+        BeginCase();
+        StartAfresh();
+        WriteBytes(tool / L"Switch.ini", row.ini);
+        for (const std::wstring& name : row.world) {
+            SeedMailboxes({Source(name)});
+        }
+        SetChildExitCodes(row.childCodes);
+        if (row.arrange) {
+            row.arrange();
+        }
+        EXPECT_EQ(row.exitCode, Run(row.arguments).ExitCode);
+        const std::string transcript = Transcript();
+        EXPECT_EQ(row.transcript, transcript);
+        // The child got each command line the transcript shows it started with.
+        std::vector<std::string> started;
+        const std::string start = "Info: Start Korvel with the command line ";
+        for (size_t at = transcript.find(start); at != std::string::npos; at = transcript.find(start, at + 1)) {
+            const size_t end = transcript.find(".\r\n", at);
+            started.push_back(transcript.substr(at + start.size(), end - at - start.size()));
+        }
+        if (TestSupport::Exists(tool / L"KorvelEngine.exe")) {
+            EXPECT_EQ(started, ChildCommandLines());
+        }
+        EXPECT_EQ(row.profilesLeft, MapiState().LoadProfiles().size()) << "profiles left behind";
+        ExpectNoLeaks();
+        EndCase();
+    }
+
+    static std::string Ini(std::vector<std::wstring> names = {L"room.oslo", L"reception"},
+                           const std::string& switchMessage = Configuration().SwitchMessage,
+                           const std::string& settings = Configuration().Settings)
+    {
+        Configuration configuration;
+        configuration.Settings = settings;
+        for (const std::wstring& name : names) {
+            configuration.Mailboxes.push_back(Source(name));
+        }
+        configuration.SwitchMessage = switchMessage;
+        return configuration.Text();
+    }
+    std::string WithPassword(const std::string& stored) const
+    {
+        return "[Settings]\nSrcExchServer=SRCEX01\n[Mailboxes]\n" + ToNarrow(Source(L"room.oslo")) + "\n[AD]\nDCName=" +
+               ToNarrow(DirectoryServer()) +
+               "\nDCAccount=CN=svc-brisklet,OU=Service Accounts,DC=fabrikam,DC=com\nDCPassword=" + stored +
+               "\n[SwitchMessage]\nTargetServer=TGTEX01\nVersion=v4\n";
+    }
+
+    // Both mailboxes of the default world made, the child run over both, the run completed with `code`.
+    std::string TwoMade(int code = 0) const
+    {
+        return Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo") +
+               ChildRuns(" \"{profile-1}\" \"{profile-2}\"") + Completed(code);
+    }
+    std::string CannotLoad(const std::wstring& name = L"Switch.ini") const
+    {
+        return "Error: Cannot load INI file " + ToNarrow(tool / name) + "\r\n" + noProfiles;
+    }
+    std::string Refused(const std::string& what) const
+    {
+        return what + "\r\nInvalid command line!\r\n" + Completed(128);
+    }
+};
+
+TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
+{
+    const std::string target = "TargetServer=TGTEX01\r\nTargetMailboxDN=" + ToNarrow(Target(L"reception"));
+    const std::string v6 = "[ZPH 6.0]\r\n" + target + "\r\nTargetProxyServer=P\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500";
+    const std::string domain = "\r\nIsMAPIEncryptionRequired=-1\r\nDomainName=D\r\nDomainControllers=DC\r\nExchangeServers=E";
+    auto oneRecreated = [&](const std::string& body) {
+        return Connected() + pass + Recreated(body) + ChildRuns(" \"{profile-1}\"") + Completed(0);
+    };
+    auto message = [](const std::string& lines) {
+        return "TargetServer=TGTEX01\nRecreateSwitchMsg=1\nTargetProxyServer=P\nDomainName=D\nDomainControllers=DC\n"
+               "ExchangeServers=E\n" + lines;
+    };
+    auto incorrect = [](const std::string& value, const std::string& key) {
+        return "Error: Incorrect value \"" + value + "\" of \"" + key + "\" in ini-file\r\n" + noProfiles;
+    };
+    const std::wstring cyrillic = L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F";
+    const std::wstring umlauts = L"j\x00FCrgen.m\x00FCller";
+    std::string notepad;
+    for (const char c : Ini({L"room.oslo", umlauts, cyrillic})) {
+        notepad += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    std::vector<std::wstring> many;
+    for (int i = 1000; i < 1750; ++i) {
+        many.push_back(L"bulk" + std::to_wstring(i));
+    }
+    const Row rows[] = {
+        {"empty", "", 64, nothingConfigured + std::string(noProfiles)},
+        {"NUL bytes", std::string(4096, '\0'), 64, nothingConfigured + std::string(noProfiles)},
+        {"lines without a key", "[Settings]\n=SRCEX01\n" + Ini().substr(Ini().find("[Mailboxes]")), 64,
+         "Error: No parameters found in section Settings\r\nError: Incorrect format of section \"SrcExchServer\" in "
+         "ini-file\r\n" + std::string(noProfiles)},
+        {"a key without a value", Ini({L"room.oslo"}, Configuration().SwitchMessage, "SrcExchServer\n"), 64,
+         Connected() + pass + Failed(L"room.oslo", "80040115") + "No profiles to update were found!\r\n" + Completed(64)},
+        {"twins, lines without a target, in sorted order",
+         Ini({L"room.oslo", L"journal.archive", L"ROOM.OSLO", L"f.employee", L"nobody", L"reception"}), 0,
+         Connected() + Warning(Source(L"journal.archive")) + Warning(Source(L"f.employee")) +
+             Warning(Source(L"nobody")) + pass + Created(1, L"reception") + Created(2, L"room.oslo") +
+             ChildRuns(" \"{profile-1}\" \"{profile-2}\"") + Completed(0)},
+        {"Office365 yes", Ini({L"reception"}, message("Version=ZPH V6 after V4\nOffice365=yes\n")),
+         0, oneRecreated(v6 + "\r\nOffice365=1")},
+        {"Office365 No", Ini({L"reception"}, message("Version=v6\nOffice365=No\n")), 0,
+         oneRecreated(v6 + "\r\nOffice365=0" + domain)},
+        {"v5 with both tags as given",
+         Ini({L"reception"},
+             message("Version=v5\nMBMatchKeyTag=EX\nPFMatchKeyTag=SMTP\nIsMAPIEncryptionRequired=No\n")),
+         0, oneRecreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=EX\r\nPFMatchKeyTag=SMTP" +
+                         std::string(domain).replace(domain.find("-1"), 2, "0"))},
+        {"V5.0 with both tags", Ini({L"reception"}, message("Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n")),
+         64, incorrect("V5.0", "Version")},
+        {"v5", Ini({L"reception"}, message("Version=Ver v5\n")), 0,
+         oneRecreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500" + domain)},
+        {"v1 keeps the tags", Ini({L"reception"}, message("Version=v1\nMBMatchKeyTag=EX\n")), 0,
+         oneRecreated("[ZPH 1.0]\r\n" + target)},
+        {"v7", Ini({L"reception"}, message("Version=v7\n")), 64, incorrect("v7", "Version")},
+        {"no version", Ini({L"reception"}, message("Version=\n")), 64, incorrect("", "Version")},
+        {"Office365 maybe", Ini({L"reception"}, message("Version=v6\nOffice365=maybe\n")), 64,
+         incorrect("maybe", "Office365")},
+        {"a password of odd length", WithPassword("00112233445566778"), 64,
+         "Error: Cannot decrypt password \"00112233445566778\"\r\n" + std::string(noProfiles)},
+        {"a password that is no cipher text", WithPassword(std::string(32, 'G')), 64,
+         "Error: Cannot decrypt password \"" + std::string(32, 'G') + "\"\r\n" + std::string(noProfiles)},
+        {"the wrong password", WithPassword(ToNarrow(utils::Crypt().Encrypt(L"not the password"))), 64,
+         Connected() + "Error:  Cannot get information from " + ToNarrow(DirectoryServer()) + "\r\n" + noProfiles},
+        {"a mailbox line of 100,000 characters", Ini({L"room.oslo", std::wstring(100000, L'x')}), 64, CannotLoad()},
+        {"a section of 750 mailbox lines", Ini(many), 64, CannotLoad()},
+        {"a long line in a section not read", "[Notes]\nText=" + std::string(100000, 'z') + "\n" + Ini(), 0, TwoMade()},
+        {"sections and keys twice: the first counts",
+         Ini({L"room.oslo"}, "TargetServer=TGTEX01\ntargetserver=TGTEX99\nVersion=v4\n") +
+             "[Mailboxes]\n" + ToNarrow(Source(L"reception")) + "\n[Settings]\nSrcExchServer=ELSEWHERE\n",
+         0, Connected() + pass + Created(1, L"room.oslo") + ChildRuns(" \"{profile-1}\"") + Completed(0)},
+        {"Notepad's Unicode", Utf16WithBom(ToWide(notepad)), 0,
+         Connected() + Warning(Source(cyrillic)) + pass + Created(1, umlauts) + Created(2, L"room.oslo") +
+             ChildRuns(" \"{profile-1}\" \"{profile-2}\"") + Completed(0),
+         {L"room.oslo", umlauts}},
+        {"a switch the child must not be given", Ini({L"room.oslo"}, Configuration().SwitchMessage, "SrcExchServer=SRCEX01\nKorvelCmdLine=-ini x.ini -UNDOALL\n"), 128,
+         Refused("Error: Cannot use parameters '-UndoAll' in KorvelCmdLine")},
+        {"a switch as the first argument", Ini({L"room.oslo"}, Configuration().SwitchMessage, "SrcExchServer=SRCEX01\nKorvelCmdLine=/?\n"), 128,
+         Refused("Error: Cannot use parameters '/?' in KorvelCmdLine")},
+    };
+    for (const Row& row : rows) {
+        Expect(row);
+    }
+}
+
+// Three rooms: the directory knows all three, the MAPI world only two, so the first in sorted order fails and
+// 32 is added to what the child returns.
+TEST_F(Runs, ExitCodesAddUpWhatHappened)
+{
+    const std::string three = Ini({L"room.oslo", L"beamer.pool", L"reception"});
+    const std::string made = Connected() + pass + Failed(L"beamer.pool") + Created(1, L"reception") +
+                             Created(2, L"room.oslo");
+    const std::string both = " \"{profile-1}\" \"{profile-2}\"";
+    const std::string cannotDelete = "Error: Cannot delete a profile for mailbox = " + ToNarrow(Source(L"reception")) + "\r\n";
+    const std::string child = "\"" + ToolDirectory() + "\\KorvelEngine.exe\" ";
+    // The line as the three mailboxes would give it, without the extra switches: each profile is a blank and a
+    // GUID in braces between quotes.
+    const size_t baseLength = child.size() + std::string(" -Profiles ").size() + 3 * (2 + 38 + 1);
+    const std::string longest = "-Log " + std::string(32766 - baseLength - 5, 'x');
+    auto refuseDeletion = [this] { FailMapiCall(L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, Source(L"reception")); };
+    auto removeChild = [this] { ASSERT_TRUE(::DeleteFileW((tool / L"KorvelEngine.exe").c_str())); };
+    const Row rows[] = {
+        {"3 from the child", three, 35, made + ChildRuns(both, "3") + Completed(35), {L"room.oslo", L"reception"}, "3\n0\n"},
+        {"-5", three, 27, made + ChildRuns(both, "-5", "1") + Completed(27), {L"room.oslo", L"reception"}, "-5\n1\n"},
+        {"the largest", three, 0x8000001Fu, made + ChildRuns(both, "2147483647") + Completed(-2147483617),
+         {L"room.oslo", L"reception"}, "2147483647\n0\n"},
+        {"the smallest", three, 0x80000020u, made + ChildRuns(both, "-2147483648") + Completed(-2147483616),
+         {L"room.oslo", L"reception"}, "2147483648\n0\n"},
+        {"a crash's", three, 0xC0000025u, made + ChildRuns(both, "-1073741819") + Completed(-1073741787),
+         {L"room.oslo", L"reception"}, "3221225477\n0\n"},
+        {"-1, no failed start", three, 31, made + ChildRuns(both, "-1", "-1") + Completed(31),
+         {L"room.oslo", L"reception"}, "4294967295\n"},
+        {"no mailboxes", Ini({}), 64, "Error: No mailboxes found in section Mailboxes\r\n" + Connected() + noProfiles},
+        {"every mailbox failing", three, 64,
+         Connected() + pass + Failed(L"beamer.pool", "80040115") + Failed(L"reception", "80040115") +
+             Failed(L"room.oslo", "80040115") +
+             "No profiles to update were found!\r\n" + Completed(64), {}},
+        {"a profile left behind", three, 35, made + ChildRuns(both, "3", "3") + cannotDelete + Completed(35),
+         {L"room.oslo", L"reception"}, "3\n", refuseDeletion, 1},
+        {"a profile left behind and no child", three, 128,
+         made + "Info: Start Korvel with the command line " + child + "-ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\" -Profiles " + both +
+             ".\r\nError: Korvel start failed\r\n" + cannotDelete + Completed(128),
+         {L"room.oslo", L"reception"}, "3\n", [&] { refuseDeletion(); removeChild(); }, 1},
+        {"MAPI that cannot start", three, 0, Connected() + "Error: Cannot load MAPIInitialize \r\n",
+         {L"room.oslo", L"reception"}, "0\n", [this] { FailMapiCall(L"MAPIInitialize", MAPI_E_NOT_INITIALIZED); }},
+        {"MAPI that cannot start for the clean-up", three, 16,
+         made + ChildRuns(both) + "Error: Cannot load MAPIInitialize to remove the profiles. Error = 80040605\r\n",
+         {L"room.oslo", L"reception"}, "0\n", [this] { FailMapiCall(L"MAPIInitialize", MAPI_E_NOT_INITIALIZED, L"", 2); }, 2},
+        {"a command line the child cannot take",
+         Ini({L"room.oslo", L"beamer.pool", L"reception"}, Configuration().SwitchMessage,
+             "SrcExchServer=SRCEX01\nKorvelCmdLine=" + longest + "x\n"),
+         128, Connected() + "Error: Too many mailboxes for one run: the command line of KorvelEngine.exe would be 32767 "
+                            "characters, more than 32766. Split the \"Mailboxes\" section over several runs.\r\n" + Completed(128)},
+    };
+    for (const Row& row : rows) {
+        Expect(row);
+    }
+
+    // The longest line the child can take runs.
+    StartAfresh();
+    SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
+    WriteBytes(tool / L"Switch.ini", Ini({L"room.oslo", L"beamer.pool", L"reception"}, Configuration().SwitchMessage,
+                                         "SrcExchServer=SRCEX01\nKorvelCmdLine=" + longest + "\n"));
+    EXPECT_EQ(32u, Run().ExitCode);
+    EXPECT_EQ(2u, ChildCommandLines().size());
+}
+
+// What the arguments ask for, up to reading the file: the encrypt mode's whole work, and the run's refusals.
+TEST_F(Runs, ArgumentsAndTheEncryptMode)
+{
+    // "secret" as a fresh process of the tool enciphers it (tests/fixtures/cipher/make_vectors.py).
+    const std::string secret = "6E660FDAEB66FC561E7AD6C67D797BED6E3A0790122033AF";
+    auto written = [this](const std::wstring& name) {
+        return "Info: Ciphered password written to the ini-file " + ToNarrow(tool / name) + "\r\nEncrypted successfully\r\n";
+    };
+    auto notWritten = [this](const std::wstring& name) {
+        return "Error: Cannot write the ciphered password to the ini-file " + ToNarrow(tool / name) + "\r\n";
+    };
+    ASSERT_TRUE(::CreateDirectoryW((tool / L"Folder.ini").c_str(), nullptr));
+    // A file another program holds open without sharing, as an editor may.
+    WriteBytes(tool / L"Locked.ini", "[AD]\r\nDCPassword=00\r\n");
+    const Util::CHandle held(::CreateFileW((tool / L"Locked.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+    WriteBytes(tool / L"Switch.ini", "; the cut-over of the rooms\r\n[Settings]\r\nSrcExchServer=ex1\r\n[AD]\r\n"
+                                     "dcpassword=0011\r\nDCName=dc1\r\n");
+    const struct {
+        std::vector<std::wstring> arguments;
+        DWORD exitCode;
+        std::string output;
+    } rows[] = {
+        {{}, 0, "Error: Invalid command line\r\n"},
+        {{L"a.ini", L"pw", L"x"}, 0, "Error: Invalid command line\r\n"},
+        {{L"Missing Switch.ini"}, 0, "Error: Cannot find the ini-file 'Missing Switch.ini'\r\n"},
+        {{L"no such dir\\Switch.ini"}, 0, "Error: Cannot find the ini-file 'no such dir\\Switch.ini'\r\n"},
+        {{tool / L"Folder.ini"}, 64, CannotLoad(L"Folder.ini")},
+        {{L"Locked.ini"}, 64, CannotLoad(L"Locked.ini")},
+        {{L"New Switch.ini", L"secret"}, 1, written(L"New Switch.ini")},
+        {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
+        {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
+        {{L"no such dir\\Switch.ini", L"secret"}, 0, notWritten(L"no such dir\\Switch.ini")},
+        {{L"Locked.ini", L"secret"}, 0, notWritten(L"Locked.ini")},
+        {{L"NUL", L"secret"}, 0, notWritten(L"NUL")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(ToNarrow(row.arguments.empty() ? L"" : row.arguments[0]));
+        EXPECT_EQ(row.exitCode, Run(row.arguments).ExitCode);
+        EXPECT_EQ(row.output, last.Output);
+    }
+    EXPECT_EQ("[AD]\r\nDCPassword=" + secret + "\r\n", ReadBytes(tool / L"New Switch.ini"));
+    // Every other line is kept, and a second run writes the same text.
+    EXPECT_EQ("; the cut-over of the rooms\r\n[Settings]\r\nSrcExchServer=ex1\r\n[AD]\r\ndcpassword=" + secret +
+                  "\r\nDCName=dc1\r\n",
+              ReadBytes(tool / L"Switch.ini"));
+}
+
+TEST_F(Runs, OutlookX64IsRefusedBeforeAnythingIsTouched)
+{
+    Write(Configuration());
+    TestSupport::CopyInto(TestSupport::DoublesDirectory() + L"\\msi.dll", tool.Path());
+    TestSupport::TempDir msi(L"msi");
+    TestSupport::RunOptions options;
+    options.Environment = {{L"BRISKLET_MSI_DOUBLE", msi.Path()}};
+    WriteBytes(msi / L"answer.txt", "0");
+    EXPECT_EQ(0u, Run({L"Switch.ini"}, options).ExitCode);
+    EXPECT_EQ("Error: Cannot support the architecture of Outlook 2010 x64\r\n", last.Output);
+    EXPECT_EQ("", ReadBytes(adsi / L"calls.txt"));
+    // Any other answer (here: a failed installation) lets the run go on.
+    WriteBytes(msi / L"answer.txt", "1603");
+    EXPECT_EQ(64u, Run({L"Switch.ini"}, options).ExitCode);
+    EXPECT_EQ("Error: No mailboxes found in section Mailboxes\r\n" + Connected() + noProfiles, Transcript());
+}
+
+// Ends the child held at its n-th start from outside, as Task Manager or "taskkill /F" would; with the tool too,
+// first the tool, as a scheduler's time limit would.
+void EndHeldChild(const std::wstring& waitingFile, UINT exitCode, bool toolToo)
+{
+    for (int waited = 0; !TestSupport::Exists(waitingFile) || ReadBytes(waitingFile).empty(); ++waited) {
+        ASSERT_LT(waited, 3000) << "the child did not start";
+        ::Sleep(10);
+    }
+    const DWORD child = std::stoul(ReadBytes(waitingFile));
+    if (toolToo) {
+        const Util::CHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
+            if (entry.th32ProcessID == child) {
+                const Util::CHandle tool(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ParentProcessID));
+                EXPECT_TRUE(::TerminateProcess(tool.Get(), exitCode));
+            }
+        }
+    }
+    const Util::CHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, child));
+    EXPECT_TRUE(::TerminateProcess(process.Get(), exitCode));
+}
+
+// Whatever ended the child, the clean-up pass still removes every profile; a run ended from outside keeps every
+// line of its transcript up to its last.
+TEST_F(Runs, ChildrenEndedFromOutside)
+{
+    auto Ended = [this](const char* shown, const char* cleanupShown, long long code) {
+        return Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo") +
+               ChildRuns(" \"{profile-1}\" \"{profile-2}\"", shown, cleanupShown) + Completed(code);
+    };
+    const struct {
+        const char* what;
+        int start;
+        UINT exitCode;
+        bool toolToo;
+        DWORD runExitCode;
+        std::string transcript;
+    } rows[] = {
+        {"the child, as taskkill /F ends it", 1, 1, false, 1, Ended("1", "0", 1)},
+        {"the child, as Ctrl+C in its console ends it", 1, 0xC000013A, false, 0xC000013A,
+         Ended("-1073741510", "0", -1073741510)},
+        {"the child's clean-up run", 2, 1, false, 0, Ended("0", "1", 0)},
+        {"the tool and its child", 1, 1, true, 1, TwoMade().substr(0, TwoMade().find("ExitCode of Korvel = "))},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        StartAfresh();
+        SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
+        WriteBytes(tool / L"Switch.ini", Ini());
+        WriteBytes(korvel / L"hang.txt", std::to_string(row.start) + "\n");
+        TestSupport::RunOptions options;
+        options.WhileRunning = [&](DWORD, const std::wstring&) { EndHeldChild(korvel / L"hanging.txt", row.exitCode, row.toolToo); };
+        EXPECT_EQ(row.runExitCode, Run({L"Switch.ini"}, options).ExitCode);
+        EXPECT_EQ(row.transcript, Transcript());
+        if (!row.toolToo) {
+            ExpectNothingLeftBehind();
+        }
+    }
+}
+
+// Ctrl+C during the mailbox pass: the pass stops after the mailbox it is at, the child is not started and every
+// profile made is removed.
+TEST_F(Runs, AnInterruptedMailboxPassLeavesNothingBehind)
+{
+    Configuration configuration;
+    for (int i = 1000; i < 1100; ++i) {
+        configuration.Mailboxes.push_back(Source(L"bulk" + std::to_wstring(i)));
+    }
+    Write(configuration);
+    SeedMailboxes(configuration.Mailboxes);
+    TestSupport::RunOptions options;
+    options.OwnConsole = true;
+    options.WhileRunning = [](DWORD tool, const std::wstring& output) {
+        for (int waited = 0; ReadBytes(output).find("Info: Switch message is created") == std::string::npos; ++waited) {
+            ASSERT_LT(waited, 30000) << "the mailbox pass did not begin";
+            ::Sleep(1);
+        }
+        ASSERT_TRUE(::FreeConsole() && ::AttachConsole(tool));
+        ::SetConsoleCtrlHandler(nullptr, TRUE); // the test itself ignores the event it sends
+        EXPECT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+        ::FreeConsole();
+    };
+    EXPECT_EQ(16u, Run({L"Switch.ini"}, options).ExitCode);
+    const std::string interrupted = "Error: The run was interrupted; the profiles it made were removed.\r\n";
+    ASSERT_GE(last.Output.size(), interrupted.size());
+    EXPECT_EQ(interrupted, last.Output.substr(last.Output.size() - interrupted.size()));
+    EXPECT_EQ(std::string::npos, last.Output.find("bulk1099")) << "the pass did not stop";
+    EXPECT_TRUE(ChildCommandLines().empty());
+    ExpectNothingLeftBehind();
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace TestSupport {
+
+// A fresh directory under the temporary directory, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& nameHint);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::wstring& Path() const { return path; }
+    std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
+
+private:
+    std::wstring path;
+};
+
+// Where the platform doubles are built, beside the test programs' bin/.
+std::wstring DoublesDirectory();
+
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path); // "" for a file that is not there
+bool Exists(const std::wstring& path);
+void CopyInto(const std::wstring& source, const std::wstring& directory);
+void RemoveTree(const std::wstring& path);
+
+struct RunOptions {
+    std::wstring WorkingDirectory; // empty: the test's own
+    // Set for the program on top of the test's own; how doubles find their steering. (Wine takes DLL overrides
+    // only from the environment it was started with: a double DLL is chosen by copying it beside the exe.)
+    std::vector<std::pair<std::wstring, std::wstring>> Environment;
+    bool OwnConsole = false; // so that the test can send it console events
+    // Called once the program has started, before it is waited for: its process id and its output file.
+    std::function<void(DWORD processId, const std::wstring& outputPath)> WhileRunning;
+};
+
+struct ToolRun {
+    DWORD ExitCode = 0; // the whole 32-bit value, as a Windows parent sees it
+    std::string Output; // standard output exactly as a redirected file holds it
+};
+
+// Starts a program with its standard output redirected to a file, waits for it and reads the file back.
+ToolRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& arguments, const RunOptions& options);
+
+// Quotes one argument so that the C runtime of the child reads it back unchanged.
+std::wstring QuoteArgument(const std::wstring& argument);
+
+} // namespace TestSupport
