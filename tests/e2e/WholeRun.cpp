@@ -2,7 +2,6 @@
 
 #include "config/ProgramPaths.h"
 #include "config/Crypt.h"
-#include "errors/Errors.h"
 
 #include <regex>
 
@@ -123,8 +122,7 @@ void WholeRun::SetChildExitCodes(const std::string& codes)
 void WholeRun::StartAfresh()
 {
     for (const TempDir* directory : {&mapi, &adsi, &korvel}) {
-        RemoveTree(directory->Path());
-        Errors::CheckTrue(::CreateDirectoryW(directory->Path().c_str(), nullptr));
+        directory->Empty();
     }
     MapiState().SaveMailboxes({});
     CopyInto(DoublesDirectory() + L"\\KorvelEngine.exe", tool.Path());

@@ -4,83 +4,60 @@
 #include "errors/Errors.h"
 #include "errors/Handle.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 namespace TestSupport {
+
+namespace fs = std::filesystem;
 
 TempDir::TempDir(const std::wstring& nameHint)
 {
-    wchar_t base[MAX_PATH + 1] = {};
-    Errors::CheckNonZero(::GetTempPathW(MAX_PATH + 1, base));
-    GUID guid{};
-    Errors::CheckWin32Hr(::CoCreateGuid(&guid));
-    wchar_t unique[40] = {};
-    ::StringFromGUID2(guid, unique, 40);
-    path = std::wstring(base) + nameHint + L"-" + std::wstring(unique).substr(1, 8);
-    Errors::CheckTrue(::CreateDirectoryW(path.c_str(), nullptr));
+    static int made = 0;
+    path = (fs::temp_directory_path() / (nameHint + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                         std::to_wstring(++made))).wstring();
+    fs::remove_all(path);
+    fs::create_directory(path);
 }
 
 TempDir::~TempDir()
 {
-    RemoveTree(path);
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+void TempDir::Empty() const
+{
+    for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
+        fs::remove_all(entry.path());
+    }
 }
 
 std::wstring DoublesDirectory()
 {
-    const std::wstring bin = GetProgramDirectory();
-    return bin.substr(0, bin.find_last_of(L'\\')) + L"\\doubles";
+    return fs::path(GetProgramDirectory()).replace_filename(L"doubles").wstring();
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes)
 {
-    Util::CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    Errors::CheckTrue(file.IsValid());
-    DWORD written = 0;
-    Errors::CheckTrue(::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    std::ofstream(fs::path(path), std::ios::binary) << bytes;
 }
 
 std::string ReadBytes(const std::wstring& path)
 {
-    Util::CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
-    std::string bytes;
-    char chunk[65536];
-    DWORD read = 0;
-    while (file.IsValid() && ::ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr) && read != 0) {
-        bytes.append(chunk, read);
-    }
-    return bytes;
+    std::ifstream file(fs::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 bool Exists(const std::wstring& path)
 {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return fs::exists(path);
 }
 
 void CopyInto(const std::wstring& source, const std::wstring& directory)
 {
-    const std::wstring name = source.substr(source.find_last_of(L"\\/") + 1);
-    Errors::CheckTrue(::CopyFileW(source.c_str(), (directory + L"\\" + name).c_str(), FALSE));
-}
-
-void RemoveTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found)) {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        const std::wstring child = path + L"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveTree(child);
-        } else {
-            ::DeleteFileW(child.c_str());
-        }
-    }
-    if (search != INVALID_HANDLE_VALUE) {
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryW(path.c_str());
+    fs::copy_file(source, fs::path(directory) / fs::path(source).filename(), fs::copy_options::overwrite_existing);
 }
 
 std::wstring QuoteArgument(const std::wstring& argument)
@@ -104,17 +81,14 @@ std::wstring QuoteArgument(const std::wstring& argument)
 
 ToolRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& arguments, const RunOptions& options)
 {
-    TempDir outputDir(L"stdout");
+    const TempDir outputDir(L"stdout");
     const std::wstring outputPath = outputDir / L"stdout.txt";
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     ToolRun run;
     {
-        Util::CHandle output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                           &inheritable, CREATE_ALWAYS, 0, nullptr));
+        const Util::CHandle output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 &inheritable, CREATE_ALWAYS, 0, nullptr));
         Errors::CheckTrue(output.IsValid());
-        Util::CHandle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                          OPEN_EXISTING, 0, nullptr));
-        Errors::CheckTrue(input.IsValid());
         std::wstring commandLine = QuoteArgument(exe);
         for (const std::wstring& argument : arguments) {
             commandLine += L" " + QuoteArgument(argument);
@@ -126,16 +100,14 @@ ToolRun RunProgram(const std::wstring& exe, const std::vector<std::wstring>& arg
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = input.Get();
         startup.hStdOutput = output.Get();
         startup.hStdError = output.Get();
         PROCESS_INFORMATION process{};
         Errors::CheckTrue(::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                           options.OwnConsole ? CREATE_NEW_CONSOLE : 0, nullptr,
-                                           options.WorkingDirectory.empty() ? nullptr : options.WorkingDirectory.c_str(),
-                                           &startup, &process));
-        Util::CHandle processHandle(process.hProcess);
-        Util::CHandle threadHandle(process.hThread);
+                                           options.OwnConsole ? CREATE_NEW_CONSOLE : 0, nullptr, nullptr, &startup,
+                                           &process));
+        const Util::CHandle processHandle(process.hProcess);
+        const Util::CHandle threadHandle(process.hThread);
         if (options.WhileRunning) {
             options.WhileRunning(process.dwProcessId, outputPath);
         }

@@ -19,6 +19,7 @@ public:
 
     const std::wstring& Path() const { return path; }
     std::wstring operator/(const std::wstring& name) const { return path + L"\\" + name; }
+    void Empty() const; // removes everything in it
 
 private:
     std::wstring path;
@@ -31,10 +32,8 @@ void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path); // "" for a file that is not there
 bool Exists(const std::wstring& path);
 void CopyInto(const std::wstring& source, const std::wstring& directory);
-void RemoveTree(const std::wstring& path);
 
 struct RunOptions {
-    std::wstring WorkingDirectory; // empty: the test's own
     // Set for the program on top of the test's own; how doubles find their steering. (Wine takes DLL overrides
     // only from the environment it was started with: a double DLL is chosen by copying it beside the exe.)
     std::vector<std::pair<std::wstring, std::wstring>> Environment;
