@@ -6,7 +6,6 @@
 #include "errors/Handle.h"
 
 #include <mapicode.h>
-#include <tlhelp32.h>
 
 #include <functional>
 
@@ -55,7 +54,6 @@ struct Row {
     std::string childCodes = "0\n";
     std::function<void()> arrange = nullptr;                     // anything else the case needs first
     size_t profilesLeft = 0;                                     // profiles whose deletion MAPI refused
-    std::vector<std::wstring> arguments = {L"Switch.ini"};
 };
 
 class Runs : public WholeRun {
@@ -73,7 +71,7 @@ protected:
         if (row.arrange) {
             row.arrange();
         }
-        EXPECT_EQ(row.exitCode, Run(row.arguments).ExitCode);
+        EXPECT_EQ(row.exitCode, Run().ExitCode);
         const std::string transcript = Transcript();
         EXPECT_EQ(row.transcript, transcript);
         // The child got each command line the transcript shows it started with.
@@ -340,26 +338,16 @@ TEST_F(Runs, OutlookX64IsRefusedBeforeAnythingIsTouched)
 
 // Ends the child held at its n-th start from outside, as Task Manager or "taskkill /F" would; with the tool too,
 // first the tool, as a scheduler's time limit would.
-void EndHeldChild(const std::wstring& waitingFile, UINT exitCode, bool toolToo)
+void EndHeldChild(const std::wstring& waitingFile, UINT exitCode, DWORD tool)
 {
-    for (int waited = 0; !TestSupport::Exists(waitingFile) || ReadBytes(waitingFile).empty(); ++waited) {
+    for (int waited = 0; ReadBytes(waitingFile).empty(); ++waited) {
         ASSERT_LT(waited, 3000) << "the child did not start";
         ::Sleep(10);
     }
-    const DWORD child = std::stoul(ReadBytes(waitingFile));
-    if (toolToo) {
-        const Util::CHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        PROCESSENTRY32W entry{};
-        entry.dwSize = sizeof entry;
-        for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry)) {
-            if (entry.th32ProcessID == child) {
-                const Util::CHandle tool(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ParentProcessID));
-                EXPECT_TRUE(::TerminateProcess(tool.Get(), exitCode));
-            }
-        }
+    for (const DWORD id : {tool, static_cast<DWORD>(std::stoul(ReadBytes(waitingFile)))}) {
+        const Util::CHandle process(id == 0 ? nullptr : ::OpenProcess(PROCESS_TERMINATE, FALSE, id));
+        EXPECT_TRUE(id == 0 || ::TerminateProcess(process.Get(), exitCode));
     }
-    const Util::CHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, child));
-    EXPECT_TRUE(::TerminateProcess(process.Get(), exitCode));
 }
 
 // Whatever ended the child, the clean-up pass still removes every profile; a run ended from outside keeps every
@@ -391,7 +379,9 @@ TEST_F(Runs, ChildrenEndedFromOutside)
         WriteBytes(tool / L"Switch.ini", Ini());
         WriteBytes(korvel / L"hang.txt", std::to_string(row.start) + "\n");
         TestSupport::RunOptions options;
-        options.WhileRunning = [&](DWORD, const std::wstring&) { EndHeldChild(korvel / L"hanging.txt", row.exitCode, row.toolToo); };
+        options.WhileRunning = [&](DWORD tool, const std::wstring&) {
+            EndHeldChild(korvel / L"hanging.txt", row.exitCode, row.toolToo ? tool : 0);
+        };
         EXPECT_EQ(row.runExitCode, Run({L"Switch.ini"}, options).ExitCode);
         EXPECT_EQ(row.transcript, Transcript());
         if (!row.toolToo) {
