@@ -1,5 +1,3 @@
-#include "DirectoryWrapper.h"
-
 #include "Steering.h"
 
 #include <set>
@@ -26,7 +24,7 @@ public:
         inner->QueryInterface(IID_IDirectoryObject, reinterpret_cast<void**>(&directoryObject));
         inner->QueryInterface(IID_IDirectorySearch, reinterpret_cast<void**>(&directorySearch));
         inner->Release();
-        CountReference(1);
+        Count(Held::References, 1);
     }
 
     // IUnknown
@@ -54,12 +52,12 @@ public:
     }
     ULONG WINAPI AddRef() override
     {
-        CountReference(1);
+        Count(Held::References, 1);
         return static_cast<ULONG>(InterlockedIncrement(&references));
     }
     ULONG WINAPI Release() override
     {
-        CountReference(-1);
+        Count(Held::References, -1);
         const LONG left = InterlockedDecrement(&references);
         if (left == 0) {
             delete this;
@@ -159,7 +157,7 @@ public:
         const HRESULT hr = directorySearch->ExecuteSearch(filter, names, count, handle);
         if (hr == S_OK) {
             openSearches.insert(*handle);
-            CountSearch(1);
+            Count(Held::Searches, 1);
         }
         return hr;
     }
@@ -175,11 +173,7 @@ public:
         if (steered != S_OK) {
             return steered;
         }
-        if (IsPageBreak()) {
-            SetPendingError(ERROR_MORE_DATA);
-            return S_ADS_NOMORE_ROWS;
-        }
-        return directorySearch->GetNextRow(handle);
+        return IsPageBreak() ? S_ADS_NOMORE_ROWS : directorySearch->GetNextRow(handle);
     }
     HRESULT WINAPI GetPreviousRow(ADS_SEARCH_HANDLE handle) override
     {
@@ -197,7 +191,7 @@ public:
         }
         const HRESULT hr = directorySearch->GetColumn(handle, name, column);
         if (hr == S_OK) {
-            CountColumn(1);
+            Count(Held::Columns, 1);
             const int type = SteeredValueType();
             for (DWORD i = 0; type >= 0 && i < column->dwNumValues; ++i) {
                 column->pADsValues[i].dwType = static_cast<ADSTYPE>(type);
@@ -209,14 +203,14 @@ public:
     {
         const HRESULT hr = directorySearch->FreeColumn(column);
         if (hr == S_OK) {
-            CountColumn(-1);
+            Count(Held::Columns, -1);
         }
         return hr;
     }
     HRESULT WINAPI CloseSearchHandle(ADS_SEARCH_HANDLE handle) override
     {
         if (openSearches.erase(handle) != 0) {
-            CountSearch(-1);
+            Count(Held::Searches, -1);
         }
         return directorySearch->CloseSearchHandle(handle);
     }
