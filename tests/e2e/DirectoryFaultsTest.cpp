@@ -17,7 +17,8 @@ const std::string asAccount = " user=" + account + " password=Migrate-2024! flag
 const std::string rootBind = "ADsOpenObject path=LDAP://@/RootDSE" + asAccount + "IADs result=0x00000000\n";
 const std::string contextBinds =
     rootBind + "ADsOpenObject path=LDAP://@/DC=fabrikam,DC=com" + asAccount + "IDirectoryObject result=0x00000000\n";
-const std::string catalogueBinds = rootBind + "ADsOpenObject path=GC://@" + asAccount + "IDirectorySearch result=0x0";
+const std::string catalogueBinds =
+    rootBind + "ADsOpenObject path=GC://@" + asAccount + "IDirectorySearch result=0x00000000\n";
 // A line of the fixture's source organisation as a filter holds it, but for the name and the closing parenthesis.
 const std::string term =
     "(legacyExchangeDN=/o=Fabrikam/ou=Exchange Administrative Group \\28FYDIBOHF23SPDLT\\29/cn=Recipients/cn=";
@@ -28,7 +29,7 @@ struct Case {
     std::vector<std::wstring> lines; // the names of source accounts
     std::string steering;
     std::string printed;                    // the transcript before the mailbox pass
-    std::vector<std::wstring> targets = {}; // the lines with a mailbox and a profile: none means nothing to do
+    std::vector<std::wstring> targets = {}; // the names given a mailbox, found a target and made a profile
     std::string calls = {};                 // in the activeds double's record
     std::vector<size_t> searched = {};      // how many values each search asked for, when given
 };
