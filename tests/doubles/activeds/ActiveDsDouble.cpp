@@ -34,16 +34,10 @@ std::wstring Text(const wchar_t* text)
 
 std::wstring InterfaceName(REFIID riid)
 {
-    if (IsEqualIID(riid, IID_IADs)) {
-        return L"IADs";
-    }
-    if (IsEqualIID(riid, IID_IDirectoryObject)) {
-        return L"IDirectoryObject";
-    }
-    if (IsEqualIID(riid, IID_IDirectorySearch)) {
-        return L"IDirectorySearch";
-    }
-    return L"other";
+    return IsEqualIID(riid, IID_IADs)              ? L"IADs"
+           : IsEqualIID(riid, IID_IDirectoryObject) ? L"IDirectoryObject"
+           : IsEqualIID(riid, IID_IDirectorySearch) ? L"IDirectorySearch"
+                                                    : L"other";
 }
 
 bool StartsWithNocase(const wchar_t* text, const wchar_t* prefix)
