@@ -1,126 +1,177 @@
-// The directory failing under a whole run: a server that is not there, a bind refused, every search call of the
-// run refused at its first use and at its last. The load stops with its line, the run ends
-// with nothing to do, and every directory object is given back.
+// The directory phase of whole runs: which objects the tool binds, what it asks, which target it takes from the
+// rows, and how each failure of the directory stops the load. Every run leaves nothing behind.
 #include "e2e/WholeRun.h"
 
 #include "errors/Text.h"
-
-#include <set>
 
 namespace {
 
 using namespace E2e;
 
+// Expected texts name the server as "@".
+const std::string connect = "Info: Connect to the Active Directory server '@' using LDAP.\r\n";
+const std::string stopped = connect + "Error:  Cannot get information from @\r\n";
+const std::string notCatalogue = connect + "Warning: Server '@' is not a Global Catalogue\r\n";
+const std::string account = "CN=svc-brisklet,OU=Service Accounts,DC=fabrikam,DC=com";
+const std::string asAccount = " user=" + account + " password=Migrate-2024! flags=1 interface=";
+const std::string rootBind = "ADsOpenObject path=LDAP://@/RootDSE" + asAccount + "IADs result=0x00000000\n";
+const std::string contextBinds =
+    rootBind + "ADsOpenObject path=LDAP://@/DC=fabrikam,DC=com" + asAccount + "IDirectoryObject result=0x00000000\n";
+const std::string catalogueBinds =
+    rootBind + "ADsOpenObject path=GC://@" + asAccount + "IDirectorySearch result=0x00000000\n";
+// A line of the fixture's source organisation as a filter holds it, but for the name and the closing parenthesis.
+const std::string term =
+    "(legacyExchangeDN=/o=Fabrikam/ou=Exchange Administrative Group \\28FYDIBOHF23SPDLT\\29/cn=Recipients/cn=";
+
+struct Case {
+    std::string what;
+    std::string server;
+    std::vector<std::wstring> lines; // the names of source accounts
+    std::string steering;
+    std::string printed;                    // the transcript before the mailbox pass
+    std::vector<std::wstring> targets = {}; // the names given a mailbox, found a target and made a profile
+    std::string calls = {};                 // in the activeds double's record
+    std::vector<size_t> searched = {};      // how many values each search asked for, when given
+};
+
+std::string Server(const wchar_t* instance = L"dc")
+{
+    return ToNarrow(DirectoryServer(instance));
+}
+
+std::string WithServer(std::string text, const std::string& server)
+{
+    for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + server.size())) {
+        text.replace(at, 1, server);
+    }
+    return text;
+}
+
+size_t Occurrences(const std::string& text, const std::string& piece, size_t from = 0, size_t to = std::string::npos)
+{
+    size_t count = 0;
+    for (size_t at = text.find(piece, from); at < to; at = text.find(piece, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::vector<std::wstring> Sources(const std::vector<std::wstring>& names)
+{
+    std::vector<std::wstring> lines;
+    for (const std::wstring& name : names) {
+        lines.push_back(Source(name));
+    }
+    return lines;
+}
+
+std::string NoTarget(const std::wstring& name)
+{
+    return "Warning: Cannot find UserDNTrg for UserDNSrc = " + ToNarrow(Source(name)) + "\r\n";
+}
+
 class DirectoryFaults : public WholeRun {
 protected:
-    void SetUp() override
+    void RunCase(const Case& test)
     {
-        WholeRun::SetUp();
-        Write(TwoMailboxes());
-    }
-
-
-    static Configuration TwoMailboxes(const std::string& directory = "")
-    {
-        Configuration configuration;
-        configuration.Mailboxes = {Source(L"room.oslo"), Source(L"reception")};
-        configuration.Directory = directory;
-        return configuration;
-    }
-
-    static std::string DirectoryOn(const std::string& server)
-    {
-        return "DCName=" + server + "\nDCAccount=CN=svc-brisklet,OU=Service Accounts,DC=fabrikam,DC=com\n" +
-               "DCPassword=" + StoredServicePassword() + "\n";
-    }
-
-    std::string Stopped(const std::string& server, const std::string& before = "") const
-    {
-        return "Info: Connect to the Active Directory server '" + server + "' using LDAP.\r\n" + before +
-               "Error:  Cannot get information from " + server + "\r\n" + noProfiles;
-    }
-
-    // One case: a fresh world steered as given, one run, its transcript and what it left.
-    void RunCase(const std::string& what, const std::string& steering, const std::string& expected)
-    {
-        SCOPED_TRACE(what);
+        SCOPED_TRACE(test.what);
         BeginCase();
         StartAfresh();
-        SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
-        SteerDirectory(steering);
-        EXPECT_EQ(64u, Run().ExitCode);
-        EXPECT_EQ(expected, Transcript());
+        Configuration configuration;
+        configuration.Mailboxes = Sources(test.lines);
+        configuration.Directory =
+            "DCName=" + test.server + "\nDCAccount=" + account + "\nDCPassword=" + StoredServicePassword() + "\n";
+        Write(configuration);
+        SeedMailboxes(Sources(test.targets));
+        SteerDirectory(test.steering);
+        EXPECT_EQ(test.targets.empty() ? 64u : 0u, Run().ExitCode);
+        const std::string transcript = Transcript();
+        const size_t pass = transcript.find("Info: Create profiles");
+        EXPECT_EQ(WithServer(test.printed, test.server), transcript.substr(0, pass));
+        EXPECT_EQ(test.targets.size(), Occurrences(transcript, "TargetMailboxDN="));
+        for (const std::wstring& target : test.targets) {
+            EXPECT_NE(std::string::npos, transcript.find("TargetMailboxDN=" + ToNarrow(Target(target)) + "\r\n"));
+        }
+        if (test.targets.empty()) {
+            EXPECT_EQ(noProfiles, transcript.substr(pass == std::string::npos ? 0 : pass));
+        }
+        const std::string calls = TestSupport::ReadBytes(adsi / L"calls.txt");
+        EXPECT_NE(std::string::npos, calls.find(WithServer(test.calls, test.server))) << calls;
+        std::vector<size_t> searched;
+        const std::string search = "SetSearchPreference scope=2 pagesize=500 timeout=60\nExecuteSearch ";
+        for (size_t at = calls.find(search); at != std::string::npos; at = calls.find(search, at + 1)) {
+            searched.push_back(Occurrences(calls, "(legacyExchangeDN=", at, calls.find('\n', at + search.size())));
+        }
+        EXPECT_TRUE(test.searched.empty() || test.searched == searched) << Occurrences(calls, "ExecuteSearch");
+        EXPECT_EQ("references=0 searches=0 columns=0\n", TestSupport::ReadBytes(adsi / L"outstanding.txt"));
         ExpectNothingLeftBehind();
         EndCase();
     }
 };
 
-TEST_F(DirectoryFaults, EverySteerableCallRefusedAtItsFirstAndLaterUse)
+TEST_F(DirectoryFaults, BindsWhatTheRootNamesAndTakesEachLinesTargetOrWarns)
 {
-    // The run binds twice (the root DSE, then the naming context) and searches once for both mailbox lines,
-    // reading of each account found its legacyExchangeDN and its proxy addresses.
-    StartAfresh();
-    SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
-    Run();
-    ASSERT_EQ(0u, last.ExitCode) << "the undisturbed run failed";
-    const std::string record = TestSupport::ReadBytes(adsi / L"calls.txt");
-    auto uses = [&record](const std::string& call) {
-        size_t count = 0;
-        for (size_t at = record.find(call + " "); at != std::string::npos; at = record.find(call + " ", at + 1)) {
-            count += at == 0 || record[at - 1] == '\n' ? 1 : 0;
-        }
-        return count;
+    const std::vector<std::wstring> oslo = {L"room.oslo"};
+    const std::vector<std::wstring> two = {L"room.oslo", L"beamer.pool"};
+    std::vector<std::wstring> bulk;
+    for (int i = 1; i <= 600; ++i) {
+        bulk.push_back(L"bulk" + std::to_wstring(10000 + i).substr(1));
+    }
+    std::vector<std::wstring> bulkLines = bulk;
+    bulkLines.insert(bulkLines.end(), {L"nobody", L"BULK0001"});
+    const Case cases[] = {
+        {"FALSE", Server(), oslo, "", connect, oslo, contextBinds},
+        {"neither TRUE nor FALSE", Server(L"gcjunk"), oslo, "", connect, oslo, contextBinds},
+        {"no flag", Server(L"nogc"), oslo, "", notCatalogue, oslo, contextBinds},
+        // Wine's provider answers a boolean for an attribute of Boolean syntax: not the text "TRUE".
+        {"a boolean flag", Server(L"gc"), oslo, "boolean-get\n", notCatalogue, oslo, contextBinds},
+        {"TRUE", Server(L"gc"), oslo, "", connect, oslo, catalogueBinds},
+        {"true", Server(L"gclower"), oslo, "", connect, oslo, catalogueBinds},
+        {"a catalogue refusing IDirectoryObject", Server(L"gc"), oslo, "refuse-directory-object 0x80004002\n",
+         connect + "Error: Cannot convert IDirectorySearch to IDirectoryObject. Error = 80004002\r\n" +
+             "Error:  Cannot get information from @\r\n",
+         {}, catalogueBinds},
+        // The last X500 address of the first account: beamer.pool has an older one first; room.bergen's value is
+        // held by a restored copy too, which the server returns second.
+        {"targets", Server(), {L"beamer.pool", L"room.bergen", L"room.oslo"}, "", connect,
+         {L"beamer.pool", L"room.bergen", L"room.oslo"},
+         "ExecuteSearch filter=(&(objectClass=user)(|" + term + "beamer.pool)" + term + "room.bergen)" + term +
+             "room.oslo))) attributes=legacyExchangeDN;proxyAddresses\n"},
+        // An empty X500 address, none, no proxyAddresses at all, no account.
+        {"lines without a target", Server(), {L"helpdesk", L"journal.archive", L"f.employee", L"zo\u00eb.\u0436"}, "",
+         connect + NoTarget(L"helpdesk") + NoTarget(L"journal.archive") + NoTarget(L"f.employee") +
+             NoTarget(L"zo\u00eb.\u0436")},
+        // The second column read is room.oslo's proxyAddresses: an unset column is an account without addresses.
+        {"column not set", Server(), two, "fail GetColumn 2 0x80005010\n", connect + NoTarget(L"room.oslo"),
+         {L"beamer.pool"}},
+        {"every text type", Server(), two, "value-type 1 1\nvalue-type 2 2\nvalue-type 3 4\nvalue-type 4 3\n",
+         connect, two},
+        // 601 distinct values take three searches; the line equal to the first but for case, two batches later, is
+        // not searched again. The server ends a page inside the first search (ADSI then reports the end of the rows
+        // with ERROR_MORE_DATA pending): the rows after it still count.
+        {"601 values", Server(), bulkLines, "more-data 100\n", connect + NoTarget(L"nobody"), bulk, "",
+         {250, 250, 101}},
     };
-    ASSERT_EQ(2u, uses("ADsOpenObject"));
-    const size_t searches = uses("ExecuteSearch");
-    ASSERT_EQ(1u, searches);
-
-    // For each call a refusal a real server gives.
-    const struct {
-        const char* call;
-        size_t uses;
-        const char* result;
-    } calls[] = {
-        {"ADsOpenObject", uses("ADsOpenObject"), "0x8007052e"},             // logon failure: the bind refused
-        {"SetSearchPreference", uses("SetSearchPreference"), "0x80005008"}, // E_ADS_BAD_PARAMETER
-        {"ExecuteSearch", searches, "0x8007203e"},                          // the filter refused
-        {"GetFirstRow", searches, "0x800705b4"},                            // no answer within the time limit
-        {"GetColumn", 2 * 2, "0x8007000e"},                                 // out of memory
-    };
-    const std::string server = ToNarrow(DirectoryServer());
-    for (const auto& call : calls) {
-        for (const size_t use : std::set<size_t>{1, call.uses}) {
-            RunCase(std::string(call.call) + " use " + std::to_string(use),
-                    "fail " + std::string(call.call) + " " + std::to_string(use) + " " + call.result + "\n",
-                    Stopped(server));
-        }
+    for (const Case& test : cases) {
+        RunCase(test);
     }
 }
 
-TEST_F(DirectoryFaults, ServersThatCannotBeReachedOrServed)
+// Each call refused at its first use and, where a run makes more, at its last, as a real server refuses it; then
+// servers that are not there: nothing listens on port 1 here, the name cannot be resolved, none is given.
+TEST_F(DirectoryFaults, EachDirectoryFailureStopsTheLoad)
 {
-    // Nothing listens on port 1 of this machine; the name cannot be resolved; an empty name counts as given.
-    for (const std::string server : {"127.0.0.1:1", "dc01.nowhere.invalid", ""}) {
-        Write(TwoMailboxes(DirectoryOn(server)));
-        RunCase("server " + server, "", Stopped(server));
+    const std::vector<std::wstring> two = {L"room.oslo", L"beamer.pool"};
+    for (const char* steering :
+         {"fail ADsOpenObject 1 0x8007052e\n", "fail ADsOpenObject 2 0x8007052e\n",
+          "fail SetSearchPreference 1 0x80005008\n", "fail ExecuteSearch 1 0x8007203e\n",
+          "fail GetFirstRow 1 0x800705b4\n", "fail GetNextRow 1 0x800705b4\n", "fail GetColumn 1 0x8007000e\n",
+          "fail GetColumn 4 0x8007000e\n", "value-type 4 8\n"}) {
+        RunCase({steering, Server(), two, steering, stopped});
     }
-
-    // A global catalogue whose search object does not lead to the directory object.
-    const std::string catalog = ToNarrow(DirectoryServer(L"gc"));
-    Write(TwoMailboxes(DirectoryOn(catalog)));
-    RunCase("global catalogue refusing IDirectoryObject", "refuse-directory-object 0x80004002\n",
-            Stopped(catalog, "Error: Cannot convert IDirectorySearch to IDirectoryObject. Error = 80004002\r\n"));
-
-    // A root DSE whose flag is no text (Wine's provider answers a boolean for an attribute of Boolean syntax) is
-    // read as no global catalogue's: the domain's naming context is searched.
-    StartAfresh();
-    SeedMailboxes({Source(L"room.oslo"), Source(L"reception")});
-    SteerDirectory("boolean-get\n");
-    EXPECT_EQ(0u, Run().ExitCode);
-    EXPECT_EQ(0u, Transcript().find("Info: Connect to the Active Directory server '" + catalog + "' using LDAP.\r\n" +
-                                    "Warning: Server '" + catalog + "' is not a Global Catalogue\r\n"))
-        << Transcript();
-    ExpectNothingLeftBehind();
+    for (const char* server : {"127.0.0.1:1", "dc01.nowhere.invalid", ""}) {
+        RunCase({server, server, two, "", stopped});
+    }
 }
 
 } // namespace

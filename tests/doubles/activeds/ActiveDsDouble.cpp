@@ -2,7 +2,6 @@
 // simple binds (Wine's secure binds need a Kerberos realm), "GC://server" is served as a global catalogue
 // would be (the server's default naming context), and everything handed out is counted and can fail on
 // demand. See Steering.h for the steering and record files.
-#include "DirectoryWrapper.h"
 #include "Steering.h"
 
 #include <windows.h>
@@ -35,18 +34,10 @@ std::wstring Text(const wchar_t* text)
 
 std::wstring InterfaceName(REFIID riid)
 {
-    if (IsEqualIID(riid, IID_IADs)) {
-        return L"IADs";
-    }
-    if (IsEqualIID(riid, IID_IDirectoryObject)) {
-        return L"IDirectoryObject";
-    }
-    if (IsEqualIID(riid, IID_IDirectorySearch)) {
-        return L"IDirectorySearch";
-    }
-    wchar_t text[40] = {};
-    StringFromGUID2(riid, text, 40);
-    return text;
+    return IsEqualIID(riid, IID_IADs)              ? L"IADs"
+           : IsEqualIID(riid, IID_IDirectoryObject) ? L"IDirectoryObject"
+           : IsEqualIID(riid, IID_IDirectorySearch) ? L"IDirectorySearch"
+                                                    : L"other";
 }
 
 bool StartsWithNocase(const wchar_t* text, const wchar_t* prefix)
@@ -130,18 +121,6 @@ extern "C" {
 __declspec(dllexport) int BriskletDoubleMarker()
 {
     return 1;
-}
-
-// What callers still hold: references to objects handed out, open search handles, columns not freed.
-__declspec(dllexport) void WINAPI BriskletAdsiOutstanding(LONG* references, LONG* searches, LONG* columns)
-{
-    AdsiDouble::Outstanding(references, searches, columns);
-}
-
-// Reads the steering file again and counts the uses of every call from 1 again.
-__declspec(dllexport) void WINAPI BriskletAdsiRestart()
-{
-    AdsiDouble::Restart();
 }
 
 HRESULT WINAPI ADsOpenObject(LPCWSTR path, LPCWSTR user, LPCWSTR password, DWORD flags, REFIID riid, void** object)

@@ -1,5 +1,3 @@
-#include "DirectoryWrapper.h"
-
 #include "Steering.h"
 
 #include <set>
@@ -9,24 +7,15 @@ namespace AdsiDouble {
 
 namespace {
 
-template <class TInterface>
-void ReleaseInner(TInterface*& pointer)
-{
-    if (pointer != nullptr) {
-        pointer->Release();
-        pointer = nullptr;
-    }
-}
-
+// Reads go to Wine's object; what the tool never calls answers E_NOTIMPL.
 class CDirectoryWrapper final : public IADs, public IDirectoryObject, public IDirectorySearch {
 public:
     CDirectoryWrapper(IDispatch* inner, bool isGlobalCatalog) : globalCatalog(isGlobalCatalog)
     {
         inner->QueryInterface(IID_IADs, reinterpret_cast<void**>(&ads));
-        inner->QueryInterface(IID_IDirectoryObject, reinterpret_cast<void**>(&directoryObject));
         inner->QueryInterface(IID_IDirectorySearch, reinterpret_cast<void**>(&directorySearch));
         inner->Release();
-        CountReference(1);
+        Count(Held::References, 1);
     }
 
     // IUnknown
@@ -38,7 +27,7 @@ public:
         *object = nullptr;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IADs)) {
             *object = static_cast<IADs*>(this);
-        } else if (IsEqualIID(riid, IID_IDirectoryObject) && directoryObject != nullptr) {
+        } else if (IsEqualIID(riid, IID_IDirectoryObject)) {
             const HRESULT answer = globalCatalog ? DirectoryObjectAnswer() : S_OK;
             if (answer != S_OK) {
                 return answer;
@@ -54,12 +43,12 @@ public:
     }
     ULONG WINAPI AddRef() override
     {
-        CountReference(1);
+        Count(Held::References, 1);
         return static_cast<ULONG>(InterlockedIncrement(&references));
     }
     ULONG WINAPI Release() override
     {
-        CountReference(-1);
+        Count(Held::References, -1);
         const LONG left = InterlockedDecrement(&references);
         if (left == 0) {
             delete this;
@@ -68,30 +57,23 @@ public:
     }
 
     // IDispatch
-    HRESULT WINAPI GetTypeInfoCount(UINT* count) override { return ads->GetTypeInfoCount(count); }
-    HRESULT WINAPI GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
+    HRESULT WINAPI GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT WINAPI Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
     {
-        return ads->GetTypeInfo(index, lcid, info);
-    }
-    HRESULT WINAPI GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override
-    {
-        return ads->GetIDsOfNames(riid, names, count, lcid, ids);
-    }
-    HRESULT WINAPI Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                          EXCEPINFO* exception, UINT* argumentError) override
-    {
-        return ads->Invoke(id, riid, lcid, flags, params, result, exception, argumentError);
+        return E_NOTIMPL;
     }
 
     // IADs
-    HRESULT WINAPI get_Name(BSTR* value) override { return ads->get_Name(value); }
-    HRESULT WINAPI get_Class(BSTR* value) override { return ads->get_Class(value); }
-    HRESULT WINAPI get_GUID(BSTR* value) override { return ads->get_GUID(value); }
-    HRESULT WINAPI get_ADsPath(BSTR* value) override { return ads->get_ADsPath(value); }
-    HRESULT WINAPI get_Parent(BSTR* value) override { return ads->get_Parent(value); }
-    HRESULT WINAPI get_Schema(BSTR* value) override { return ads->get_Schema(value); }
-    HRESULT WINAPI GetInfo() override { return ads->GetInfo(); }
-    HRESULT WINAPI SetInfo() override { return ads->SetInfo(); }
+    HRESULT WINAPI get_Name(BSTR*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_Class(BSTR*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_GUID(BSTR*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_ADsPath(BSTR*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_Parent(BSTR*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_Schema(BSTR*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetInfo() override { return E_NOTIMPL; }
+    HRESULT WINAPI SetInfo() override { return E_NOTIMPL; }
     HRESULT WINAPI Get(BSTR name, VARIANT* value) override
     {
         const HRESULT hr = ads->Get(name, value);
@@ -105,33 +87,17 @@ public:
         }
         return hr;
     }
-    HRESULT WINAPI Put(BSTR name, VARIANT value) override { return ads->Put(name, value); }
-    HRESULT WINAPI GetEx(BSTR name, VARIANT* value) override { return ads->GetEx(name, value); }
-    HRESULT WINAPI PutEx(__LONG32 control, BSTR name, VARIANT value) override
-    {
-        return ads->PutEx(control, name, value);
-    }
-    HRESULT WINAPI GetInfoEx(VARIANT names, __LONG32 reserved) override { return ads->GetInfoEx(names, reserved); }
+    HRESULT WINAPI Put(BSTR, VARIANT) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetEx(BSTR, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT WINAPI PutEx(__LONG32, BSTR, VARIANT) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetInfoEx(VARIANT, __LONG32) override { return E_NOTIMPL; }
 
-    // IDirectoryObject
-    HRESULT WINAPI GetObjectInformation(PADS_OBJECT_INFO* information) override
-    {
-        return directoryObject->GetObjectInformation(information);
-    }
-    HRESULT WINAPI GetObjectAttributes(LPWSTR* names, DWORD count, PADS_ATTR_INFO* attributes,
-                                       DWORD* returned) override
-    {
-        return directoryObject->GetObjectAttributes(names, count, attributes, returned);
-    }
-    HRESULT WINAPI SetObjectAttributes(PADS_ATTR_INFO attributes, DWORD count, DWORD* modified) override
-    {
-        return directoryObject->SetObjectAttributes(attributes, count, modified);
-    }
-    HRESULT WINAPI CreateDSObject(LPWSTR name, PADS_ATTR_INFO attributes, DWORD count, IDispatch** object) override
-    {
-        return directoryObject->CreateDSObject(name, attributes, count, object);
-    }
-    HRESULT WINAPI DeleteDSObject(LPWSTR name) override { return directoryObject->DeleteDSObject(name); }
+    // IDirectoryObject: the tool only goes through it to IDirectorySearch.
+    HRESULT WINAPI GetObjectInformation(PADS_OBJECT_INFO*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetObjectAttributes(LPWSTR*, DWORD, PADS_ATTR_INFO*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetObjectAttributes(PADS_ATTR_INFO, DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT WINAPI CreateDSObject(LPWSTR, PADS_ATTR_INFO, DWORD, IDispatch**) override { return E_NOTIMPL; }
+    HRESULT WINAPI DeleteDSObject(LPWSTR) override { return E_NOTIMPL; }
 
     // IDirectorySearch
     HRESULT WINAPI SetSearchPreference(PADS_SEARCHPREF_INFO preferences, DWORD count) override
@@ -153,17 +119,14 @@ public:
         }
         Record(line);
         const HRESULT steered = SteeredResult(Call::ExecuteSearch);
-        if (steered != S_OK) {
-            return steered;
-        }
-        const HRESULT hr = directorySearch->ExecuteSearch(filter, names, count, handle);
+        const HRESULT hr = steered != S_OK ? steered : directorySearch->ExecuteSearch(filter, names, count, handle);
         if (hr == S_OK) {
             openSearches.insert(*handle);
-            CountSearch(1);
+            Count(Held::Searches, 1);
         }
         return hr;
     }
-    HRESULT WINAPI AbandonSearch(ADS_SEARCH_HANDLE handle) override { return directorySearch->AbandonSearch(handle); }
+    HRESULT WINAPI AbandonSearch(ADS_SEARCH_HANDLE) override { return E_NOTIMPL; }
     HRESULT WINAPI GetFirstRow(ADS_SEARCH_HANDLE handle) override
     {
         const HRESULT steered = SteeredResult(Call::GetFirstRow);
@@ -175,29 +138,16 @@ public:
         if (steered != S_OK) {
             return steered;
         }
-        if (IsPageBreak()) {
-            SetPendingError(ERROR_MORE_DATA);
-            return S_ADS_NOMORE_ROWS;
-        }
-        return directorySearch->GetNextRow(handle);
+        return IsPageBreak() ? S_ADS_NOMORE_ROWS : directorySearch->GetNextRow(handle);
     }
-    HRESULT WINAPI GetPreviousRow(ADS_SEARCH_HANDLE handle) override
-    {
-        return directorySearch->GetPreviousRow(handle);
-    }
-    HRESULT WINAPI GetNextColumnName(ADS_SEARCH_HANDLE handle, LPWSTR* name) override
-    {
-        return directorySearch->GetNextColumnName(handle, name);
-    }
+    HRESULT WINAPI GetPreviousRow(ADS_SEARCH_HANDLE) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetNextColumnName(ADS_SEARCH_HANDLE, LPWSTR*) override { return E_NOTIMPL; }
     HRESULT WINAPI GetColumn(ADS_SEARCH_HANDLE handle, LPWSTR name, PADS_SEARCH_COLUMN column) override
     {
         const HRESULT steered = SteeredResult(Call::GetColumn);
-        if (steered != S_OK) {
-            return steered;
-        }
-        const HRESULT hr = directorySearch->GetColumn(handle, name, column);
+        const HRESULT hr = steered != S_OK ? steered : directorySearch->GetColumn(handle, name, column);
         if (hr == S_OK) {
-            CountColumn(1);
+            Count(Held::Columns, 1);
             const int type = SteeredValueType();
             for (DWORD i = 0; type >= 0 && i < column->dwNumValues; ++i) {
                 column->pADsValues[i].dwType = static_cast<ADSTYPE>(type);
@@ -209,14 +159,14 @@ public:
     {
         const HRESULT hr = directorySearch->FreeColumn(column);
         if (hr == S_OK) {
-            CountColumn(-1);
+            Count(Held::Columns, -1);
         }
         return hr;
     }
     HRESULT WINAPI CloseSearchHandle(ADS_SEARCH_HANDLE handle) override
     {
         if (openSearches.erase(handle) != 0) {
-            CountSearch(-1);
+            Count(Held::Searches, -1);
         }
         return directorySearch->CloseSearchHandle(handle);
     }
@@ -224,9 +174,10 @@ public:
 private:
     ~CDirectoryWrapper()
     {
-        ReleaseInner(ads);
-        ReleaseInner(directoryObject);
-        ReleaseInner(directorySearch);
+        ads->Release();
+        if (directorySearch != nullptr) {
+            directorySearch->Release();
+        }
     }
 
     static std::wstring PreferenceName(DWORD preference)
@@ -246,7 +197,6 @@ private:
     LONG references = 1;
     const bool globalCatalog;
     IADs* ads = nullptr;
-    IDirectoryObject* directoryObject = nullptr;
     IDirectorySearch* directorySearch = nullptr;
     std::set<ADS_SEARCH_HANDLE> openSearches;
 };

@@ -12,7 +12,6 @@ namespace AdsiDouble {
 namespace {
 
 struct Steering {
-    bool loaded = false;
     std::map<std::pair<Call, unsigned long>, HRESULT> failures;
     unsigned long pageBreak = 0;
     std::map<unsigned long, int> valueTypes;
@@ -21,10 +20,7 @@ struct Steering {
     unsigned long uses[static_cast<int>(Call::Count)] = {};
 };
 
-Steering steering;
-LONG references = 0;
-LONG searches = 0;
-LONG columns = 0;
+LONG held[3] = {};
 DWORD pendingError = 0;
 
 std::wstring SteeringDirectory()
@@ -52,17 +48,13 @@ unsigned long Number(const std::wstring& text)
     return std::wcstoul(text.c_str(), nullptr, 0);
 }
 
-void Load()
+Steering Load()
 {
-    steering = Steering();
-    steering.loaded = true;
+    Steering steering;
     const std::wstring directory = SteeringDirectory();
-    if (directory.empty()) {
-        return;
-    }
-    FILE* file = _wfopen((directory + L"\\steering.txt").c_str(), L"r");
+    FILE* file = directory.empty() ? nullptr : _wfopen((directory + L"\\steering.txt").c_str(), L"r");
     if (file == nullptr) {
-        return;
+        return steering;
     }
     char line[512];
     while (std::fgets(line, sizeof line, file) != nullptr) {
@@ -83,23 +75,23 @@ void Load()
         }
     }
     std::fclose(file);
+    return steering;
 }
 
 Steering& Current()
 {
-    if (!steering.loaded) {
-        Load();
-    }
+    static Steering steering = Load();
     return steering;
 }
 
-void WriteUtf8(const std::wstring& path, const std::wstring& text, const wchar_t* mode)
+void WriteUtf8(const std::wstring& name, const std::wstring& text, const wchar_t* mode)
 {
+    const std::wstring directory = SteeringDirectory();
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
                                          nullptr, nullptr);
     std::string utf8(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
-    if (FILE* file = _wfopen(path.c_str(), mode)) {
+    if (FILE* file = directory.empty() ? nullptr : _wfopen((directory + L"\\" + name).c_str(), mode)) {
         std::fwrite(utf8.data(), 1, utf8.size(), file);
         std::fclose(file);
     }
@@ -117,13 +109,23 @@ HRESULT SteeredResult(Call call)
 
 bool IsPageBreak()
 {
-    Steering& current = Current();
-    return current.pageBreak != 0 && current.uses[static_cast<int>(Call::GetNextRow)] == current.pageBreak;
+    const Steering& current = Current();
+    if (current.pageBreak == 0 || current.uses[static_cast<int>(Call::GetNextRow)] != current.pageBreak) {
+        return false;
+    }
+    pendingError = ERROR_MORE_DATA;
+    return true;
+}
+
+bool TakePendingError(DWORD* error)
+{
+    *error = std::exchange(pendingError, 0);
+    return *error != 0;
 }
 
 int SteeredValueType()
 {
-    Steering& current = Current();
+    const Steering& current = Current();
     const auto type = current.valueTypes.find(current.uses[static_cast<int>(Call::GetColumn)]);
     return type == current.valueTypes.end() ? -1 : type->second;
 }
@@ -138,64 +140,9 @@ HRESULT DirectoryObjectAnswer()
     return Current().directoryObjectAnswer;
 }
 
-void Restart()
-{
-    Load();
-}
-
 void Record(const std::wstring& line)
 {
-    const std::wstring directory = SteeringDirectory();
-    if (!directory.empty()) {
-        WriteUtf8(directory + L"\\calls.txt", line + L"\n", L"ab");
-    }
-}
-
-void CountReference(LONG delta)
-{
-    InterlockedExchangeAdd(&references, delta);
-}
-
-void CountSearch(LONG delta)
-{
-    InterlockedExchangeAdd(&searches, delta);
-}
-
-void CountColumn(LONG delta)
-{
-    InterlockedExchangeAdd(&columns, delta);
-}
-
-void Outstanding(LONG* heldReferences, LONG* openSearches, LONG* heldColumns)
-{
-    *heldReferences = references;
-    *openSearches = searches;
-    *heldColumns = columns;
-}
-
-void WriteOutstanding()
-{
-    const std::wstring directory = SteeringDirectory();
-    if (!directory.empty()) {
-        WriteUtf8(directory + L"\\outstanding.txt",
-                  L"references=" + std::to_wstring(references) + L" searches=" + std::to_wstring(searches) +
-                      L" columns=" + std::to_wstring(columns) + L"\n",
-                  L"wb");
-    }
-}
-
-void SetPendingError(DWORD error)
-{
-    pendingError = error;
-}
-
-bool TakePendingError(DWORD* error)
-{
-    if (pendingError == 0) {
-        return false;
-    }
-    *error = std::exchange(pendingError, 0);
-    return true;
+    WriteUtf8(L"calls.txt", line + L"\n", L"ab");
 }
 
 std::wstring Hex(HRESULT value)
@@ -203,6 +150,19 @@ std::wstring Hex(HRESULT value)
     wchar_t text[16];
     std::swprintf(text, 16, L"0x%08lx", static_cast<unsigned long>(value));
     return text;
+}
+
+void Count(Held what, LONG delta)
+{
+    InterlockedExchangeAdd(&held[static_cast<int>(what)], delta);
+}
+
+void WriteOutstanding()
+{
+    WriteUtf8(L"outstanding.txt",
+              L"references=" + std::to_wstring(held[0]) + L" searches=" + std::to_wstring(held[1]) + L" columns=" +
+                  std::to_wstring(held[2]) + L"\n",
+              L"wb");
 }
 
 } // namespace AdsiDouble

@@ -2,14 +2,15 @@
 
 // What the activeds double was told to do and what it saw. Steered through the directory named by the
 // environment variable BRISKLET_ADSI_DOUBLE:
-//   steering.txt     read at the first call (and again on BriskletAdsiRestart), one directive a line:
+//   steering.txt     read at the first call, one directive a line:
 //                      fail <call> <n> <result>   the n-th use of <call> answers <result> instead:
 //                                                 ADsOpenObject, SetSearchPreference, ExecuteSearch,
 //                                                 GetFirstRow, GetNextRow, GetColumn
 //                      refuse-directory-object <result>
 //                                                 a global catalogue's search object refuses IDirectoryObject
 //                      more-data <n>              the n-th GetNextRow answers S_ADS_NOMORE_ROWS while
-//                                                 ADsGetLastError reports ERROR_MORE_DATA; the rows then go on
+//                                                 ADsGetLastError reports ERROR_MORE_DATA, as when a page ends
+//                                                 early; the rows then go on
 //                      value-type <n> <type>      the values of the n-th GetColumn are of ADSTYPE <type>
 //                      boolean-get                IADs::Get hands back "TRUE" and "FALSE" as VT_BOOL, as Wine's
 //                                                 provider does for an attribute of Boolean syntax
@@ -17,6 +18,8 @@
 //   calls.txt        appended: one line per ADsOpenObject, SetSearchPreference and ExecuteSearch
 //   outstanding.txt  written when the process ends: references, search handles and columns not given back
 #include <windows.h>
+#include <ole2.h>
+#include <activeds.h>
 
 #include <string>
 
@@ -26,8 +29,9 @@ enum class Call { ADsOpenObject, SetSearchPreference, ExecuteSearch, GetFirstRow
 
 // Counts one use of a call; S_OK, or the result the steering file gives this use.
 HRESULT SteeredResult(Call call);
-// The n-th use of GetNextRow that is to look like the end of a page.
+// Whether this use of GetNextRow is to end a page; if so, the next ADsGetLastError reports ERROR_MORE_DATA.
 bool IsPageBreak();
+bool TakePendingError(DWORD* error);
 // The value type the current GetColumn is to report, or -1.
 int SteeredValueType();
 // Whether IADs::Get turns "TRUE" and "FALSE" into booleans.
@@ -35,20 +39,17 @@ bool AnswersBooleans();
 // What a global catalogue's search object answers when asked for IDirectoryObject.
 HRESULT DirectoryObjectAnswer();
 
-void Restart();
 void Record(const std::wstring& line);
+std::wstring Hex(HRESULT value);
 
-// Accounting of what callers hold.
-void CountReference(LONG delta);
-void CountSearch(LONG delta);
-void CountColumn(LONG delta);
-void Outstanding(LONG* references, LONG* searches, LONG* columns);
+// What callers hold, written to outstanding.txt when the process ends.
+enum class Held { References, Searches, Columns };
+void Count(Held what, LONG delta);
 void WriteOutstanding();
 
-// ADsGetLastError's report: set by a steered page break, taken by the next ADsGetLastError.
-void SetPendingError(DWORD error);
-bool TakePendingError(DWORD* error);
-
-std::wstring Hex(HRESULT value);
+// Hands out a directory object of Wine's LDAP provider behind a wrapper that counts references, search
+// handles and columns, fails on demand, and answers QueryInterface among all its interfaces as Windows does.
+// Takes over the caller's reference to `inner`.
+HRESULT WrapDirectoryObject(IDispatch* inner, bool isGlobalCatalog, REFIID interfaceId, void** object);
 
 } // namespace AdsiDouble
