@@ -1,7 +1,8 @@
-// IMsgStore, its Inbox as IMAPIFolder, and IMessage. Messages live in the mailbox's state; a new message
-// joins it at its first SaveChanges. Access follows the flags the objects were opened with.
+// IMsgStore, its Inbox as IMAPIFolder, IMessage and the IStream of a message's property. Messages live in the
+// mailbox's state; a new message joins it at its first SaveChanges. Access follows the flags the objects were
+// opened with.
 
-#include "World.h"
+#include "Double.h"
 
 #include <algorithm>
 
@@ -9,74 +10,39 @@ namespace MapiDouble {
 
 namespace {
 
-constexpr wchar_t InboxPart[] = L"inbox";
-constexpr ULONG ShowSoftDeletes = 0x00000002;
 constexpr wchar_t GoneText[] = L"The mailbox is not in the world.";
+constexpr wchar_t ClosedText[] = L"The message was closed by its last SaveChanges.";
+constexpr ULONG ShowSoftDeletes = 0x00000002;
 
-Properties MessageProperties(const std::wstring& dn, const Message& message)
-{
-    Properties properties = message.Props;
-    const std::string entryId = MakeEntryId('M', std::to_wstring(message.Id), dn);
-    SetProperty(properties, BytesProperty(PR_ENTRYID, entryId));
-    SetProperty(properties, BytesProperty(PR_INSTANCE_KEY, entryId));
-    SetProperty(properties, NumberProperty(PR_MESSAGE_FLAGS, message.Associated ? MSGFLAG_ASSOCIATED : 0));
-    SetProperty(properties, NumberProperty(PR_OBJECT_TYPE, MAPI_MESSAGE));
-    return properties;
-}
-
-const Message* FindMessage(const Mailbox& mailbox, ULONG id)
+Message* FindMessage(Mailbox& mailbox, const std::wstring& id)
 {
     const auto found = std::find_if(mailbox.Messages.begin(), mailbox.Messages.end(),
-                                    [&](const Message& message) { return message.Id == id; });
+                                    [&](const Message& message) { return std::to_wstring(message.Id) == id; });
     return found == mailbox.Messages.end() ? nullptr : &*found;
 }
 
-Message* FindMessage(Mailbox& mailbox, ULONG id)
+// The index of the mailbox in the world as it stands, or none.
+bool MailboxIndex(const CStateDirectory& state, const std::wstring& dn, size_t& index)
 {
-    return const_cast<Message*>(FindMessage(static_cast<const Mailbox&>(mailbox), id));
-}
-
-bool IsComputed(ULONG tag)
-{
-    return PROP_ID(tag) == PROP_ID(PR_ENTRYID) || PROP_ID(tag) == PROP_ID(PR_INSTANCE_KEY) ||
-           PROP_ID(tag) == PROP_ID(PR_OBJECT_TYPE) || PROP_ID(tag) == PROP_ID(PR_MESSAGE_FLAGS);
+    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), dn);
+    index = mailbox == nullptr ? 0 : static_cast<size_t>(mailbox - state.Mailboxes().data());
+    return mailbox != nullptr;
 }
 
 ULONG ValueSize(const Property& property)
 {
-    switch (PROP_TYPE(property.Tag)) {
-    case PT_UNICODE:
-        return static_cast<ULONG>((property.Text.size() + 1) * sizeof(wchar_t));
-    case PT_STRING8:
-        return static_cast<ULONG>(property.Bytes.size() + 1);
-    case PT_BINARY:
-        return static_cast<ULONG>(property.Bytes.size());
-    default:
-        return sizeof(LONG);
-    }
-}
-
-bool AnswersAny(LPCIID iid, std::initializer_list<const IID*> answers)
-{
-    if (iid == nullptr) {
-        return true;
-    }
-    for (const IID* answer : answers) {
-        if (IsEqualIID(*iid, *answer)) {
-            return true;
-        }
-    }
-    return false;
+    return static_cast<ULONG>(PROP_TYPE(property.Tag) == PT_UNICODE ? (property.Text.size() + 1) * sizeof(wchar_t)
+                                                                    : property.Bytes.size() + 1);
 }
 
 class CMessage final : public TPropObject<IMessage> {
 public:
-    CMessage(const std::wstring& dn, ULONG messageId, bool isAssociated, bool canWrite)
-        : TPropObject("IMessage", dn, {&IID_IMessage, &IID_IMAPIProp}), id(messageId), associated(isAssociated),
-          writable(canWrite)
+    CMessage(const std::wstring& dn, bool isAssociated)
+        : TPropObject("IMessage", dn, {&IID_IMessage, &IID_IMAPIProp}), associated(isAssociated)
     {
     }
 
+    STDMETHODIMP GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* values) override;
     STDMETHODIMP SaveChanges(ULONG flags) override;
     STDMETHODIMP SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override;
     STDMETHODIMP OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* object) override;
@@ -90,54 +56,60 @@ public:
     STDMETHODIMP SetReadFlag(ULONG) override { return Unsupported("SetReadFlag"); }
 
     // What a stream opened on the message wrote, as the value of `tag` until the next SaveChanges.
-    void TakeStreamed(ULONG tag, const std::string& bytes);
-
-protected:
-    HRESULT CurrentProperties(Properties& properties, std::wstring& text) override;
+    void TakeStreamed(ULONG tag, const std::string& bytes)
+    {
+        Property property;
+        property.Tag = tag;
+        property.Text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+        SetProperty(pending, property);
+    }
 
 private:
-    ULONG id; // 0 until the first SaveChanges puts the message into the mailbox
+    // Why the message cannot be changed now, or S_OK.
+    HRESULT Unchangeable(std::wstring& text) const
+    {
+        text = open ? L"The message is open for reading only." : ClosedText;
+        return !open ? MAPI_E_INVALID_OBJECT : !writable ? MAPI_E_NO_ACCESS : S_OK;
+    }
+
+    ULONG id = 0; // 0 until the first SaveChanges puts the message into the mailbox
     bool associated;
-    bool writable;
+    bool writable = true;
     bool open = true;
     Properties pending;
 };
 
-HRESULT CMessage::CurrentProperties(Properties& properties, std::wstring& text)
+// Only the entry identifier, which is all the tool reads; a message not saved yet has none.
+STDMETHODIMP CMessage::GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values)
 {
-    Message message{id, associated, {}};
-    if (id != 0) {
-        const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
-        const Message* saved = mailbox == nullptr ? nullptr : FindMessage(*mailbox, id);
-        if (saved == nullptr) {
-            text = L"The message has been deleted.";
-            return MAPI_E_OBJECT_DELETED;
-        }
-        message = *saved;
+    CCall call(this, "GetProps");
+    if (tags == nullptr || count == nullptr || values == nullptr) {
+        return call.End(MAPI_E_INVALID_PARAMETER);
     }
-    for (const Property& property : pending) {
-        SetProperty(message.Props, property);
+    *count = 0;
+    *values = nullptr;
+    if (call.Refused()) {
+        return call.End();
     }
-    properties = MessageProperties(MailboxDn(), message);
-    if (id == 0) {
-        // Not in the mailbox yet, so without an identity.
-        properties.erase(std::remove_if(properties.begin(), properties.end(),
-                                        [](const Property& property) {
-                                            return PROP_ID(property.Tag) == PROP_ID(PR_ENTRYID) ||
-                                                   PROP_ID(property.Tag) == PROP_ID(PR_INSTANCE_KEY);
-                                        }),
-                         properties.end());
+    void* block = nullptr;
+    if (FAILED(AllocateBlock(tags->cValues * sizeof(SPropValue), &block))) {
+        return call.End(MAPI_E_NOT_ENOUGH_MEMORY);
     }
-    return S_OK;
+    const Properties properties{BytesProperty(PR_ENTRYID, MakeEntryId('M', std::to_wstring(id), MailboxDn()))};
+    *values = static_cast<LPSPropValue>(block);
+    bool complete = true;
+    for (ULONG index = 0; index < tags->cValues; ++index) {
+        const ULONG tag = tags->aulPropTag[index];
+        FillValue((*values)[index], id == 0 ? nullptr : FindProperty(properties, tag), tag, block);
+        complete &= PROP_TYPE((*values)[index].ulPropTag) != PT_ERROR;
+    }
+    *count = tags->cValues;
+    return call.End(complete ? S_OK : MAPI_W_ERRORS_RETURNED);
 }
 
 STDMETHODIMP CMessage::SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems)
 {
-    std::string tags;
-    for (ULONG index = 0; values != nullptr && index < count; ++index) {
-        tags += (index == 0 ? "" : ",") + Hex(values[index].ulPropTag);
-    }
-    CCall call(this, "SetProps", "tags=" + tags);
+    CCall call(this, "SetProps");
     if (problems != nullptr) {
         *problems = nullptr;
     }
@@ -147,20 +119,17 @@ STDMETHODIMP CMessage::SetProps(ULONG count, LPSPropValue values, LPSPropProblem
     if (call.Refused()) {
         return call.End();
     }
-    if (!open) {
-        return call.End(MAPI_E_INVALID_OBJECT, L"The message was closed by its last SaveChanges.");
+    std::wstring text;
+    if (const HRESULT refused = Unchangeable(text)) {
+        return call.End(refused, text);
     }
-    if (!writable) {
-        return call.End(MAPI_E_NO_ACCESS, L"The message is open for reading only.");
-    }
-    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
     const ULONG limit = mailbox == nullptr ? 0 : mailbox->ValueLimit;
     std::vector<SPropProblem> found;
     for (ULONG index = 0; index < count; ++index) {
         Property property;
-        if (IsComputed(values[index].ulPropTag)) {
-            found.push_back(SPropProblem{index, values[index].ulPropTag, MAPI_E_COMPUTED});
-        } else if (!TakeValue(values[index], property)) {
+        if (!TakeValue(values[index], property)) {
             found.push_back(SPropProblem{index, values[index].ulPropTag, MAPI_E_INVALID_TYPE});
         } else if (ValueSize(property) > limit) {
             // Larger than the RPC buffer: reported here, while the call itself succeeds.
@@ -179,23 +148,11 @@ STDMETHODIMP CMessage::SetProps(ULONG count, LPSPropValue values, LPSPropProblem
     return call.End();
 }
 
-void CMessage::TakeStreamed(ULONG tag, const std::string& bytes)
-{
-    Property property;
-    property.Tag = tag;
-    if (PROP_TYPE(tag) == PT_UNICODE) {
-        property.Text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-    } else {
-        property.Bytes = bytes;
-    }
-    SetProperty(pending, property);
-}
-
 // A property opened as a stream for writing; what was written becomes the property's value at Commit.
-class CStream final : public TUnknown<IStream> {
+class CStream final : public TObject<IStream> {
 public:
     CStream(CMessage* owner, ULONG propertyTag)
-        : TUnknown("IStream", owner->MailboxDn(), {&IID_ISequentialStream, &IID_IStream}), message(owner),
+        : TObject("IStream", owner->MailboxDn(), {&IID_ISequentialStream, &IID_IStream}), message(owner),
           tag(propertyTag)
     {
         message->AddRef();
@@ -205,7 +162,7 @@ public:
     STDMETHODIMP Read(void*, ULONG, ULONG*) override { return Unsupported("Read"); }
     STDMETHODIMP Write(const void* data, ULONG size, ULONG* written) override
     {
-        CCall call(this, "Write", "bytes=" + std::to_string(size));
+        CCall call(this, "Write");
         if (written != nullptr) {
             *written = 0;
         }
@@ -227,9 +184,9 @@ public:
     {
         return Unsupported("CopyTo");
     }
-    STDMETHODIMP Commit(DWORD flags) override
+    STDMETHODIMP Commit(DWORD) override
     {
-        CCall call(this, "Commit", "flags=" + Hex(flags));
+        CCall call(this, "Commit");
         if (call.Refused()) {
             return call.End();
         }
@@ -248,9 +205,9 @@ private:
     std::string bytes;
 };
 
-STDMETHODIMP CMessage::OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* object)
+STDMETHODIMP CMessage::OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* object)
 {
-    CCall call(this, "OpenProperty", "tag=" + Hex(tag) + " options=" + Hex(options) + " flags=" + Hex(flags));
+    CCall call(this, "OpenProperty");
     if (object == nullptr || iid == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -261,15 +218,13 @@ STDMETHODIMP CMessage::OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG 
     if (!IsEqualIID(*iid, IID_IStream)) {
         return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
     }
-    // Only what the tool asks for: a new value written through the stream.
-    if ((flags & (MAPI_CREATE | MAPI_MODIFY)) != (MAPI_CREATE | MAPI_MODIFY)) {
-        return call.End(MAPI_E_NO_SUPPORT, L"The double streams new values only.");
+    // Only what the tool asks for: a new wide value written through the stream.
+    if ((flags & (MAPI_CREATE | MAPI_MODIFY)) != (MAPI_CREATE | MAPI_MODIFY) || PROP_TYPE(tag) != PT_UNICODE) {
+        return call.End(MAPI_E_NO_SUPPORT, L"The double streams new wide values only.");
     }
-    if (!open) {
-        return call.End(MAPI_E_INVALID_OBJECT, L"The message was closed by its last SaveChanges.");
-    }
-    if (!writable) {
-        return call.End(MAPI_E_NO_ACCESS, L"The message is open for reading only.");
+    std::wstring text;
+    if (const HRESULT refused = Unchangeable(text)) {
+        return call.End(refused, text);
     }
     *object = static_cast<IStream*>(new CStream(this, tag));
     return call.End();
@@ -277,43 +232,39 @@ STDMETHODIMP CMessage::OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG 
 
 STDMETHODIMP CMessage::SaveChanges(ULONG flags)
 {
-    CCall call(this, "SaveChanges", "flags=" + Hex(flags) + (id == 0 ? " new" : " id=" + std::to_string(id)));
+    CCall call(this, "SaveChanges");
     if (call.Refused()) {
         return call.End();
     }
-    if (!open) {
-        return call.End(MAPI_E_INVALID_OBJECT, L"The message was closed by its last SaveChanges.");
-    }
-    if (!writable) {
-        return call.End(MAPI_E_NO_ACCESS, L"The message is open for reading only.");
+    std::wstring text;
+    if (const HRESULT refused = Unchangeable(text)) {
+        return call.End(refused, text);
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
-    if (mailbox == nullptr) {
+    size_t index = 0;
+    if (!MailboxIndex(state, MailboxDn(), index)) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
-    if (id != 0 && FindMessage(*mailbox, id) == nullptr) {
-        return call.End(MAPI_E_OBJECT_DELETED, L"The message has been deleted.");
-    }
-    state.ChangeMailbox(mailbox - state.Mailboxes().data(), [&](Mailbox& changed) {
+    bool deleted = false;
+    state.ChangeMailbox(index, [&](Mailbox& changed) {
         if (id == 0) {
             id = changed.NextId++;
             changed.Messages.push_back(Message{id, associated, {}});
         }
-        Message* message = FindMessage(changed, id);
-        for (const Property& property : pending) {
-            SetProperty(message->Props, property);
+        Message* message = FindMessage(changed, std::to_wstring(id));
+        deleted = message == nullptr;
+        for (size_t each = 0; !deleted && each < pending.size(); ++each) {
+            SetProperty(message->Props, pending[each]);
         }
     });
+    if (deleted) {
+        return call.End(MAPI_E_OBJECT_DELETED, L"The message has been deleted.");
+    }
     pending.clear();
     open = (flags & (KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE)) != 0;
     writable = (flags & KEEP_OPEN_READWRITE) != 0;
     return call.End();
 }
-
-// Opens what an entry identifier of the mailbox names, as stores and folders do.
-HRESULT OpenMailboxEntry(const std::wstring& dn, bool parentWritable, const EntryRef& ref, LPCIID iid, ULONG flags,
-                         ULONG* type, LPUNKNOWN* object, std::wstring& text);
 
 class CFolder final : public TPropObject<IMAPIFolder> {
 public:
@@ -324,8 +275,10 @@ public:
 
     STDMETHODIMP GetContentsTable(ULONG flags, LPMAPITABLE* table) override;
     STDMETHODIMP GetHierarchyTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetHierarchyTable"); }
-    STDMETHODIMP OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type,
-                           LPUNKNOWN* object) override;
+    STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*) override
+    {
+        return Unsupported("OpenEntry");
+    }
     STDMETHODIMP SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override
     {
         return Unsupported("SetSearchCriteria");
@@ -364,32 +317,13 @@ public:
     STDMETHODIMP SaveContentsSort(LPSSortOrderSet, ULONG) override { return Unsupported("SaveContentsSort"); }
     STDMETHODIMP EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG) override { return Unsupported("EmptyFolder"); }
 
-protected:
-    HRESULT CurrentProperties(Properties& properties, std::wstring& text) override;
-
 private:
     bool writable;
 };
 
-HRESULT CFolder::CurrentProperties(Properties& properties, std::wstring& text)
-{
-    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
-    if (mailbox == nullptr) {
-        text = GoneText;
-        return MAPI_E_NOT_FOUND;
-    }
-    const auto associated = std::count_if(mailbox->Messages.begin(), mailbox->Messages.end(),
-                                          [](const Message& message) { return message.Associated; });
-    properties = {BytesProperty(PR_ENTRYID, MakeEntryId('F', InboxPart, MailboxDn())),
-                  UnicodeProperty(PR_DISPLAY_NAME_W, L"Inbox"), NumberProperty(PR_OBJECT_TYPE, MAPI_FOLDER),
-                  NumberProperty(PR_CONTENT_COUNT, static_cast<LONG>(mailbox->Messages.size() - associated)),
-                  NumberProperty(PR_ASSOC_CONTENT_COUNT, static_cast<LONG>(associated))};
-    return S_OK;
-}
-
 STDMETHODIMP CFolder::GetContentsTable(ULONG flags, LPMAPITABLE* table)
 {
-    CCall call(this, "GetContentsTable", "flags=" + Hex(flags));
+    CCall call(this, "GetContentsTable");
     if (table == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -404,43 +338,22 @@ STDMETHODIMP CFolder::GetContentsTable(ULONG flags, LPMAPITABLE* table)
     if (mailbox == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
-    const bool associated = (flags & MAPI_ASSOCIATED) != 0;
     std::vector<Properties> rows;
     for (const Message& message : mailbox->Messages) {
-        if (message.Associated == associated) {
-            rows.push_back(MessageProperties(MailboxDn(), message));
+        if (message.Associated == ((flags & MAPI_ASSOCIATED) != 0)) {
+            rows.push_back(message.Props);
+            SetProperty(rows.back(),
+                        BytesProperty(PR_ENTRYID, MakeEntryId('M', std::to_wstring(message.Id), MailboxDn())));
         }
     }
     const bool unicode = (flags & MAPI_UNICODE) != 0;
-    *table = NewTable(MailboxDn(), rows,
-                      {PR_ENTRYID, unicode ? PR_SUBJECT_W : PR_SUBJECT_A,
-                       unicode ? PR_MESSAGE_CLASS_W : PR_MESSAGE_CLASS_A, PR_MESSAGE_FLAGS},
-                      true);
+    *table = NewTable(MailboxDn(), rows, {PR_ENTRYID, unicode ? PR_SUBJECT_W : PR_SUBJECT_A}, true);
     return call.End();
-}
-
-STDMETHODIMP CFolder::OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type,
-                                LPUNKNOWN* object)
-{
-    EntryRef ref;
-    const bool known = ParseEntryId(size, entryId, ref);
-    CCall call(this, "OpenEntry", std::string("entry=") + (known ? ref.Type : '?') + " flags=" + Hex(flags));
-    if (type == nullptr || object == nullptr) {
-        return call.End(MAPI_E_INVALID_PARAMETER);
-    }
-    *object = nullptr;
-    if (call.Refused()) {
-        return call.End();
-    }
-    std::wstring text;
-    const HRESULT result = known ? OpenMailboxEntry(MailboxDn(), writable, ref, iid, flags, type, object, text)
-                                 : MAPI_E_INVALID_ENTRYID;
-    return call.End(result, text);
 }
 
 STDMETHODIMP CFolder::CreateMessage(LPCIID iid, ULONG flags, LPMESSAGE* message)
 {
-    CCall call(this, "CreateMessage", "flags=" + Hex(flags));
+    CCall call(this, "CreateMessage");
     if (message == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -451,25 +364,19 @@ STDMETHODIMP CFolder::CreateMessage(LPCIID iid, ULONG flags, LPMESSAGE* message)
     if ((flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS)) != 0) {
         return call.End(MAPI_E_UNKNOWN_FLAGS);
     }
-    if (!AnswersAny(iid, {&IID_IMessage, &IID_IMAPIProp})) {
+    if (iid != nullptr && !IsEqualIID(*iid, IID_IMessage) && !IsEqualIID(*iid, IID_IMAPIProp)) {
         return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
     }
     if (!writable) {
         return call.End(MAPI_E_NO_ACCESS, L"The folder is open for reading only.");
     }
-    *message = new CMessage(MailboxDn(), 0, (flags & MAPI_ASSOCIATED) != 0, true);
+    *message = new CMessage(MailboxDn(), (flags & MAPI_ASSOCIATED) != 0);
     return call.End();
 }
 
-STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, ULONG flags)
+STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, ULONG)
 {
-    std::vector<EntryRef> refs(list == nullptr ? 0 : list->cValues);
-    std::string ids;
-    for (size_t index = 0; index < refs.size(); ++index) {
-        const bool known = ParseEntryId(list->lpbin[index].cb, list->lpbin[index].lpb, refs[index]);
-        ids += (index == 0 ? "" : ",") + (known && refs[index].Type == 'M' ? ToAnsi(refs[index].Part) : "?");
-    }
-    CCall call(this, "DeleteMessages", "ids=" + ids + " flags=" + Hex(flags));
+    CCall call(this, "DeleteMessages");
     if (list == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -480,26 +387,26 @@ STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, UL
         return call.End(MAPI_E_NO_ACCESS, L"The folder is open for reading only.");
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
-    if (mailbox == nullptr) {
+    size_t index = 0;
+    if (!MailboxIndex(state, MailboxDn(), index)) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
     bool partial = false;
-    // A partial completion the test asked for leaves the first listed message where it was.
-    const size_t first = call.Warned() ? 1 : 0;
-    state.ChangeMailbox(mailbox - state.Mailboxes().data(), [&](Mailbox& changed) {
-        for (const EntryRef& ref : std::vector<EntryRef>(refs.begin() + std::min(first, refs.size()), refs.end())) {
-            Message* message = ref.Type == 'M' && SameTextNoCase(ref.Dn, MailboxDn())
-                                   ? FindMessage(changed, std::wcstoul(ref.Part.c_str(), nullptr, 10))
+    state.ChangeMailbox(index, [&](Mailbox& changed) {
+        // A partial completion the test asked for leaves the first listed message where it was.
+        for (ULONG entry = call.Warned() ? 1 : 0; entry < list->cValues; ++entry) {
+            EntryRef ref;
+            Message* message = ParseEntryId(list->lpbin[entry].cb, list->lpbin[entry].lpb, ref) && ref.Type == 'M' &&
+                                       SameTextNoCase(ref.Dn, MailboxDn())
+                                   ? FindMessage(changed, ref.Part)
                                    : nullptr;
-            if (message == nullptr) {
-                partial = true;
-                continue;
+            partial |= message == nullptr;
+            if (message != nullptr) {
+                changed.Messages.erase(changed.Messages.begin() + (message - changed.Messages.data()));
             }
-            changed.Messages.erase(changed.Messages.begin() + (message - changed.Messages.data()));
         }
     });
-    return partial ? call.End(MAPI_W_PARTIAL_COMPLETION, L"Some of the messages were not in the folder.") : call.End();
+    return call.End(partial ? MAPI_W_PARTIAL_COMPLETION : S_OK, L"Some of the messages were not in the folder.");
 }
 
 class CStore final : public TPropObject<IMsgStore> {
@@ -528,31 +435,15 @@ public:
     STDMETHODIMP FinishedMsg(ULONG, ULONG, LPENTRYID) override { return Unsupported("FinishedMsg"); }
     STDMETHODIMP NotifyNewMail(LPNOTIFICATION) override { return Unsupported("NotifyNewMail"); }
 
-protected:
-    HRESULT CurrentProperties(Properties& properties, std::wstring& text) override;
-
 private:
     std::wstring kind;
     bool writable;
 };
 
-HRESULT CStore::CurrentProperties(Properties& properties, std::wstring& text)
+// Only the Inbox, as the receive folder gives it.
+STDMETHODIMP CStore::OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* object)
 {
-    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
-    if (mailbox == nullptr) {
-        text = GoneText;
-        return MAPI_E_NOT_FOUND;
-    }
-    properties = StoreProperties(*mailbox, kind, false);
-    return S_OK;
-}
-
-STDMETHODIMP CStore::OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type,
-                               LPUNKNOWN* object)
-{
-    EntryRef ref;
-    const bool known = ParseEntryId(size, entryId, ref);
-    CCall call(this, "OpenEntry", std::string("entry=") + (known ? ref.Type : '?') + " flags=" + Hex(flags));
+    CCall call(this, "OpenEntry");
     if (type == nullptr || object == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -560,80 +451,49 @@ STDMETHODIMP CStore::OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG 
     if (call.Refused()) {
         return call.End();
     }
-    std::wstring text;
-    const HRESULT result = known && kind == L"private"
-                               ? OpenMailboxEntry(MailboxDn(), writable, ref, iid, flags, type, object, text)
-                               : MAPI_E_INVALID_ENTRYID;
-    return call.End(result, text);
+    EntryRef ref;
+    if (!ParseEntryId(size, entryId, ref) || ref.Type != 'F' || !SameTextNoCase(ref.Dn, MailboxDn())) {
+        return call.End(MAPI_E_INVALID_ENTRYID);
+    }
+    if (iid != nullptr && !IsEqualIID(*iid, IID_IMAPIFolder) && !IsEqualIID(*iid, IID_IMAPIContainer) &&
+        !IsEqualIID(*iid, IID_IMAPIProp)) {
+        return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
+    }
+    if ((flags & MAPI_MODIFY) != 0 && !writable) {
+        return call.End(MAPI_E_NO_ACCESS, L"The store is open for reading only.");
+    }
+    *type = MAPI_FOLDER;
+    *object =
+        static_cast<IMAPIFolder*>(new CFolder(MailboxDn(), writable && (flags & (MAPI_MODIFY | MAPI_BEST_ACCESS))));
+    return call.End();
 }
 
-STDMETHODIMP CStore::GetReceiveFolder(LPTSTR messageClass, ULONG flags, ULONG* size, LPENTRYID* entryId,
-                                      LPTSTR* explicitClass)
+STDMETHODIMP CStore::GetReceiveFolder(LPTSTR, ULONG, ULONG* size, LPENTRYID* entryId, LPTSTR* explicitClass)
 {
-    CCall call(this, "GetReceiveFolder", "class=" + QuoteAnsi(messageClass, flags) + " flags=" + Hex(flags));
+    CCall call(this, "GetReceiveFolder");
     if (size == nullptr || entryId == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
     *size = 0;
     *entryId = nullptr;
-    if (explicitClass != nullptr) {
-        *explicitClass = nullptr;
-    }
     if (call.Refused()) {
         return call.End();
     }
     if (kind != L"private") {
         return call.End(MAPI_E_NO_SUPPORT, L"This store has no receive folders.");
     }
-    const std::string inbox = MakeEntryId('F', InboxPart, MailboxDn());
+    if (explicitClass != nullptr) {
+        return call.End(MAPI_E_NO_SUPPORT, L"The double names no message class.");
+    }
+    const std::string inbox = MakeEntryId('F', L"inbox", MailboxDn());
     void* block = nullptr;
-    void* classBlock = nullptr;
-    if (FAILED(AllocateBlock(static_cast<ULONG>(inbox.size()), &block)) ||
-        (explicitClass != nullptr && FAILED(AllocateBlock(sizeof(wchar_t), &classBlock)))) {
-        FreeBlock(block);
+    if (FAILED(AllocateBlock(static_cast<ULONG>(inbox.size()), &block))) {
         return call.End(MAPI_E_NOT_ENOUGH_MEMORY);
     }
     std::copy(inbox.begin(), inbox.end(), static_cast<char*>(block));
     *size = static_cast<ULONG>(inbox.size());
     *entryId = static_cast<LPENTRYID>(block);
-    if (explicitClass != nullptr) {
-        *explicitClass = static_cast<LPTSTR>(classBlock); // the default class, which is the empty one
-    }
     return call.End();
-}
-
-HRESULT OpenMailboxEntry(const std::wstring& dn, bool parentWritable, const EntryRef& ref, LPCIID iid, ULONG flags,
-                         ULONG* type, LPUNKNOWN* object, std::wstring& text)
-{
-    if (!SameTextNoCase(ref.Dn, dn) || (ref.Type != 'F' && ref.Type != 'M')) {
-        return MAPI_E_INVALID_ENTRYID;
-    }
-    if ((flags & MAPI_MODIFY) != 0 && !parentWritable) {
-        text = L"The store is open for reading only.";
-        return MAPI_E_NO_ACCESS;
-    }
-    const bool writable = parentWritable && (flags & (MAPI_MODIFY | MAPI_BEST_ACCESS)) != 0;
-    if (ref.Type == 'F') {
-        if (!AnswersAny(iid, {&IID_IMAPIFolder, &IID_IMAPIContainer, &IID_IMAPIProp})) {
-            return MAPI_E_INTERFACE_NOT_SUPPORTED;
-        }
-        *type = MAPI_FOLDER;
-        *object = static_cast<IMAPIFolder*>(new CFolder(dn, writable));
-        return S_OK;
-    }
-    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), dn);
-    const Message* message =
-        mailbox == nullptr ? nullptr : FindMessage(*mailbox, std::wcstoul(ref.Part.c_str(), nullptr, 10));
-    if (message == nullptr) {
-        text = L"The message has been deleted.";
-        return MAPI_E_NOT_FOUND;
-    }
-    if (!AnswersAny(iid, {&IID_IMessage, &IID_IMAPIProp})) {
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    *type = MAPI_MESSAGE;
-    *object = static_cast<IMessage*>(new CMessage(dn, message->Id, message->Associated, writable));
-    return S_OK;
 }
 
 } // namespace
