@@ -11,6 +11,7 @@
 #include <mapitags.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwctype>
 #include <functional>
 #include <iostream>
@@ -83,6 +84,14 @@ struct World {
     std::function<void(MapiDouble::Mailbox&)> change;
     std::string recreate = "1";
 };
+
+// A result as the transcript shows it, written here rather than by the product's own formatting.
+std::string Code(HRESULT result)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(result));
+    return text;
+}
 
 const std::wstring Subject = L"{0E85BD11-6D96-48dd-B20A-DF8108F272D7}";
 
@@ -232,7 +241,7 @@ protected:
             const Outcome outcome = outcomes[mailbox];
             const int profile = outcome == Unharmed || outcome == AfterRecreated ? ++shown : 0;
             const std::string recreated = "Info: Switch message is recreated for profile " + Shown(profile) + "\r\n";
-            const std::string code = ". Error = " + HexCode(result) + "\r\n";
+            const std::string code = ". Error = " + Code(result) + "\r\n";
             if (outcome == OutOfMemory) {
                 return text + "Error: The run stopped: out of memory\r\n";
             }
@@ -286,7 +295,7 @@ protected:
             return Connected() + "Error: Cannot load MAPIInitialize \r\n";
         case Phase::CleanupStart:
             return whole.substr(0, whole.rfind("Completed")) +
-                   "Error: Cannot load MAPIInitialize to remove the profiles. Error = " + HexCode(fault.result) +
+                   "Error: Cannot load MAPIInitialize to remove the profiles. Error = " + Code(fault.result) +
                    "\r\n";
         case Phase::Cleanup:
             return Expected(outcomes, fault.result, fault.mailbox);

@@ -148,8 +148,9 @@ HRESULT CObjectBase::ReportLastError(HRESULT result, ULONG flags, LPMAPIERROR* e
     if (call.Refused()) {
         return call.End();
     }
-    if ((flags & ~MAPI_UNICODE) != 0) {
-        return call.End(MAPI_E_UNKNOWN_FLAGS);
+    // The double keeps its texts wide, and says so to a caller that asks for narrow ones.
+    if (flags != MAPI_UNICODE) {
+        return call.End((flags & ~MAPI_UNICODE) != 0 ? MAPI_E_UNKNOWN_FLAGS : MAPI_E_BAD_CHARWIDTH);
     }
     if (result != lastResult || lastText.empty()) {
         return call.End();
@@ -160,13 +161,10 @@ HRESULT CObjectBase::ReportLastError(HRESULT result, ULONG flags, LPMAPIERROR* e
     }
     MAPIERROR* answer = static_cast<MAPIERROR*>(block);
     answer->ulVersion = MAPI_ERROR_VERSION;
-    if ((flags & MAPI_UNICODE) != 0) {
-        answer->lpszError = reinterpret_cast<LPTSTR>(CopyText(lastText, block));
-        answer->lpszComponent = reinterpret_cast<LPTSTR>(CopyText(FromAnsi(kind), block));
-    } else {
-        answer->lpszError = reinterpret_cast<LPTSTR>(CopyBytes(ToAnsi(lastText), block));
-        answer->lpszComponent = reinterpret_cast<LPTSTR>(CopyBytes(kind, block));
-    }
+    answer->lpszError = reinterpret_cast<LPTSTR>(CopyText(lastText, block));
+    answer->lpszComponent = reinterpret_cast<LPTSTR>(CopyText(FromAnsi(kind), block));
+    answer->ulLowLevelError = 0;
+    answer->ulContext = 0;
     *error = answer;
     return call.End();
 }

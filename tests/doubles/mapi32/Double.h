@@ -34,6 +34,11 @@ bool SameTextNoCase(const std::wstring& a, const std::wstring& b);
 // A string argument that may be wide (MAPI_UNICODE in `flags`) or narrow, as ANSI; `present` tells null apart.
 std::string AnsiArgument(const void* text, ULONG flags, bool* present = nullptr);
 
+// A method of the platform's interface that the tool never calls: recorded, and answered MAPI_E_NO_SUPPORT.
+// clang-format off
+#define UNSUPPORTED(method, ...) STDMETHODIMP method(__VA_ARGS__) override { return this->Unsupported(#method); }
+// clang-format on
+
 // Every object the double hands out: counted while referenced, with the last error GetLastError tells.
 class CObjectBase {
 public:
@@ -132,38 +137,17 @@ class TPropObject : public TObject<I> {
 public:
     using TObject<I>::TObject;
 
-    STDMETHODIMP SaveChanges(ULONG) override { return this->Unsupported("SaveChanges"); }
-    STDMETHODIMP GetProps(LPSPropTagArray, ULONG, ULONG*, LPSPropValue*) override
-    {
-        return this->Unsupported("GetProps");
-    }
-    STDMETHODIMP GetPropList(ULONG, LPSPropTagArray*) override { return this->Unsupported("GetPropList"); }
-    STDMETHODIMP OpenProperty(ULONG, LPCIID, ULONG, ULONG, LPUNKNOWN*) override
-    {
-        return this->Unsupported("OpenProperty");
-    }
-    STDMETHODIMP SetProps(ULONG, LPSPropValue, LPSPropProblemArray*) override { return this->Unsupported("SetProps"); }
-    STDMETHODIMP DeleteProps(LPSPropTagArray, LPSPropProblemArray*) override
-    {
-        return this->Unsupported("DeleteProps");
-    }
-    STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                        LPSPropProblemArray*) override
-    {
-        return this->Unsupported("CopyTo");
-    }
-    STDMETHODIMP CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG, LPSPropProblemArray*) override
-    {
-        return this->Unsupported("CopyProps");
-    }
-    STDMETHODIMP GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*, LPMAPINAMEID**) override
-    {
-        return this->Unsupported("GetNamesFromIDs");
-    }
-    STDMETHODIMP GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray*) override
-    {
-        return this->Unsupported("GetIDsFromNames");
-    }
+    UNSUPPORTED(SaveChanges, ULONG)
+    UNSUPPORTED(GetProps, LPSPropTagArray, ULONG, ULONG*, LPSPropValue*)
+    UNSUPPORTED(GetPropList, ULONG, LPSPropTagArray*)
+    UNSUPPORTED(OpenProperty, ULONG, LPCIID, ULONG, ULONG, LPUNKNOWN*)
+    UNSUPPORTED(SetProps, ULONG, LPSPropValue, LPSPropProblemArray*)
+    UNSUPPORTED(DeleteProps, LPSPropTagArray, LPSPropProblemArray*)
+    UNSUPPORTED(CopyTo, ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
+                LPSPropProblemArray*)
+    UNSUPPORTED(CopyProps, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG, LPSPropProblemArray*)
+    UNSUPPORTED(GetNamesFromIDs, LPSPropTagArray*, LPGUID, ULONG, ULONG*, LPMAPINAMEID**)
+    UNSUPPORTED(GetIDsFromNames, ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray*)
 };
 
 // Fills `value` with `property` as the tag asks, turning one string type into the other; strings and bytes

@@ -19,25 +19,16 @@ public:
 
     STDMETHODIMP GetMsgServiceTable(ULONG flags, LPMAPITABLE* table) override;
     STDMETHODIMP CreateMsgService(LPTSTR service, LPTSTR displayName, ULONG_PTR uiParam, ULONG flags) override;
-    STDMETHODIMP DeleteMsgService(LPMAPIUID) override { return Unsupported("DeleteMsgService"); }
-    STDMETHODIMP CopyMsgService(LPMAPIUID, LPTSTR, LPCIID, LPCIID, LPVOID, ULONG_PTR, ULONG) override
-    {
-        return Unsupported("CopyMsgService");
-    }
-    STDMETHODIMP RenameMsgService(LPMAPIUID, ULONG, LPTSTR) override { return Unsupported("RenameMsgService"); }
+    UNSUPPORTED(DeleteMsgService, LPMAPIUID)
+    UNSUPPORTED(CopyMsgService, LPMAPIUID, LPTSTR, LPCIID, LPCIID, LPVOID, ULONG_PTR, ULONG)
+    UNSUPPORTED(RenameMsgService, LPMAPIUID, ULONG, LPTSTR)
     STDMETHODIMP ConfigureMsgService(LPMAPIUID uid, ULONG_PTR uiParam, ULONG flags, ULONG count,
                                      LPSPropValue values) override;
-    STDMETHODIMP OpenProfileSection(LPMAPIUID, LPCIID, ULONG, LPPROFSECT*) override
-    {
-        return Unsupported("OpenProfileSection");
-    }
-    STDMETHODIMP MsgServiceTransportOrder(ULONG, LPMAPIUID, ULONG) override
-    {
-        return Unsupported("MsgServiceTransportOrder");
-    }
-    STDMETHODIMP AdminProviders(LPMAPIUID, ULONG, LPPROVIDERADMIN*) override { return Unsupported("AdminProviders"); }
-    STDMETHODIMP SetPrimaryIdentity(LPMAPIUID, ULONG) override { return Unsupported("SetPrimaryIdentity"); }
-    STDMETHODIMP GetProviderTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetProviderTable"); }
+    UNSUPPORTED(OpenProfileSection, LPMAPIUID, LPCIID, ULONG, LPPROFSECT*)
+    UNSUPPORTED(MsgServiceTransportOrder, ULONG, LPMAPIUID, ULONG)
+    UNSUPPORTED(AdminProviders, LPMAPIUID, ULONG, LPPROVIDERADMIN*)
+    UNSUPPORTED(SetPrimaryIdentity, LPMAPIUID, ULONG)
+    UNSUPPORTED(GetProviderTable, ULONG, LPMAPITABLE*)
 
 private:
     std::string profileName;
@@ -138,19 +129,13 @@ class CProfAdmin final : public TObject<IProfAdmin> {
 public:
     CProfAdmin() : TObject("IProfAdmin", L"", {&IID_IProfAdmin}) { }
 
-    STDMETHODIMP GetProfileTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetProfileTable"); }
+    UNSUPPORTED(GetProfileTable, ULONG, LPMAPITABLE*)
     STDMETHODIMP CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR uiParam, ULONG flags) override;
     STDMETHODIMP DeleteProfile(LPTSTR name, ULONG flags) override;
-    STDMETHODIMP ChangeProfilePassword(LPTSTR, LPTSTR, LPTSTR, ULONG) override
-    {
-        return Unsupported("ChangeProfilePassword");
-    }
-    STDMETHODIMP CopyProfile(LPTSTR, LPTSTR, LPTSTR, ULONG_PTR, ULONG) override { return Unsupported("CopyProfile"); }
-    STDMETHODIMP RenameProfile(LPTSTR, LPTSTR, LPTSTR, ULONG_PTR, ULONG) override
-    {
-        return Unsupported("RenameProfile");
-    }
-    STDMETHODIMP SetDefaultProfile(LPTSTR, ULONG) override { return Unsupported("SetDefaultProfile"); }
+    UNSUPPORTED(ChangeProfilePassword, LPTSTR, LPTSTR, LPTSTR, ULONG)
+    UNSUPPORTED(CopyProfile, LPTSTR, LPTSTR, LPTSTR, ULONG_PTR, ULONG)
+    UNSUPPORTED(RenameProfile, LPTSTR, LPTSTR, LPTSTR, ULONG_PTR, ULONG)
+    UNSUPPORTED(SetDefaultProfile, LPTSTR, ULONG)
     STDMETHODIMP AdminServices(LPTSTR name, LPTSTR password, ULONG_PTR uiParam, ULONG flags,
                                LPSERVICEADMIN* serviceAdmin) override;
 };

@@ -61,41 +61,22 @@ public:
     STDMETHODIMP GetMsgStoresTable(ULONG flags, LPMAPITABLE* table) override;
     STDMETHODIMP OpenMsgStore(ULONG_PTR uiParam, ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags,
                               LPMDB* store) override;
-    STDMETHODIMP OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) override
-    {
-        return Unsupported("OpenAddressBook");
-    }
-    STDMETHODIMP OpenProfileSection(LPMAPIUID, LPCIID, ULONG, LPPROFSECT*) override
-    {
-        return Unsupported("OpenProfileSection");
-    }
-    STDMETHODIMP GetStatusTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetStatusTable"); }
-    STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*) override
-    {
-        return Unsupported("OpenEntry");
-    }
-    STDMETHODIMP CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*) override
-    {
-        return Unsupported("CompareEntryIDs");
-    }
-    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return Unsupported("Advise"); }
-    STDMETHODIMP Unadvise(ULONG) override { return Unsupported("Unadvise"); }
-    STDMETHODIMP MessageOptions(ULONG_PTR, ULONG, LPTSTR, LPMESSAGE) override { return Unsupported("MessageOptions"); }
-    STDMETHODIMP QueryDefaultMessageOpt(LPTSTR, ULONG, ULONG*, LPSPropValue*) override
-    {
-        return Unsupported("QueryDefaultMessageOpt");
-    }
-    STDMETHODIMP EnumAdrTypes(ULONG, ULONG*, LPTSTR**) override { return Unsupported("EnumAdrTypes"); }
-    STDMETHODIMP QueryIdentity(ULONG*, LPENTRYID*) override { return Unsupported("QueryIdentity"); }
+    UNSUPPORTED(OpenAddressBook, ULONG_PTR, LPCIID, ULONG, LPADRBOOK*)
+    UNSUPPORTED(OpenProfileSection, LPMAPIUID, LPCIID, ULONG, LPPROFSECT*)
+    UNSUPPORTED(GetStatusTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(OpenEntry, ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*)
+    UNSUPPORTED(CompareEntryIDs, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*)
+    UNSUPPORTED(Advise, ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*)
+    UNSUPPORTED(Unadvise, ULONG)
+    UNSUPPORTED(MessageOptions, ULONG_PTR, ULONG, LPTSTR, LPMESSAGE)
+    UNSUPPORTED(QueryDefaultMessageOpt, LPTSTR, ULONG, ULONG*, LPSPropValue*)
+    UNSUPPORTED(EnumAdrTypes, ULONG, ULONG*, LPTSTR**)
+    UNSUPPORTED(QueryIdentity, ULONG*, LPENTRYID*)
     STDMETHODIMP Logoff(ULONG_PTR uiParam, ULONG flags, ULONG reserved) override;
-    STDMETHODIMP SetDefaultStore(ULONG, ULONG, LPENTRYID) override { return Unsupported("SetDefaultStore"); }
-    STDMETHODIMP AdminServices(ULONG, LPSERVICEADMIN*) override { return Unsupported("AdminServices"); }
-    STDMETHODIMP ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG, ULONG, ULONG,
-                          LPSTR) override
-    {
-        return Unsupported("ShowForm");
-    }
-    STDMETHODIMP PrepareForm(LPCIID, LPMESSAGE, ULONG*) override { return Unsupported("PrepareForm"); }
+    UNSUPPORTED(SetDefaultStore, ULONG, ULONG, LPENTRYID)
+    UNSUPPORTED(AdminServices, ULONG, LPSERVICEADMIN*)
+    UNSUPPORTED(ShowForm, ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG, ULONG, ULONG, LPSTR)
+    UNSUPPORTED(PrepareForm, LPCIID, LPMESSAGE, ULONG*)
 
 private:
     std::string profileName;
@@ -128,7 +109,7 @@ STDMETHODIMP CSession::GetMsgStoresTable(ULONG, LPMAPITABLE* table)
     return call.End();
 }
 
-STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, LPMDB* store)
+STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LPCIID, ULONG flags, LPMDB* store)
 {
     CCall call(this, "OpenMsgStore");
     if (store == nullptr) {
@@ -151,9 +132,6 @@ STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LP
     if (mailbox == nullptr ||
         std::find(mailbox->Stores.begin(), mailbox->Stores.end(), ref.Part) == mailbox->Stores.end()) {
         return call.End(MAPI_E_INVALID_ENTRYID, L"The entry identifier names no store of this session.");
-    }
-    if (iid != nullptr && !IsEqualIID(*iid, IID_IMsgStore) && !IsEqualIID(*iid, IID_IMAPIProp)) {
-        return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
     }
     *store = NewStore(mailbox->Dn, ref.Part, (flags & (MDB_WRITE | MAPI_BEST_ACCESS)) != 0);
     storeOpened = true;

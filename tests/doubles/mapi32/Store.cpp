@@ -12,7 +12,6 @@ namespace {
 
 constexpr wchar_t GoneText[] = L"The mailbox is not in the world.";
 constexpr wchar_t ClosedText[] = L"The message was closed by its last SaveChanges.";
-constexpr ULONG ShowSoftDeletes = 0x00000002;
 
 Message* FindMessage(Mailbox& mailbox, const std::wstring& id)
 {
@@ -46,14 +45,14 @@ public:
     STDMETHODIMP SaveChanges(ULONG flags) override;
     STDMETHODIMP SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override;
     STDMETHODIMP OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* object) override;
-    STDMETHODIMP GetAttachmentTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetAttachmentTable"); }
-    STDMETHODIMP OpenAttach(ULONG, LPCIID, ULONG, LPATTACH*) override { return Unsupported("OpenAttach"); }
-    STDMETHODIMP CreateAttach(LPCIID, ULONG, ULONG*, LPATTACH*) override { return Unsupported("CreateAttach"); }
-    STDMETHODIMP DeleteAttach(ULONG, ULONG, LPMAPIPROGRESS, ULONG) override { return Unsupported("DeleteAttach"); }
-    STDMETHODIMP GetRecipientTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetRecipientTable"); }
-    STDMETHODIMP ModifyRecipients(ULONG, LPADRLIST) override { return Unsupported("ModifyRecipients"); }
-    STDMETHODIMP SubmitMessage(ULONG) override { return Unsupported("SubmitMessage"); }
-    STDMETHODIMP SetReadFlag(ULONG) override { return Unsupported("SetReadFlag"); }
+    UNSUPPORTED(GetAttachmentTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(OpenAttach, ULONG, LPCIID, ULONG, LPATTACH*)
+    UNSUPPORTED(CreateAttach, LPCIID, ULONG, ULONG*, LPATTACH*)
+    UNSUPPORTED(DeleteAttach, ULONG, ULONG, LPMAPIPROGRESS, ULONG)
+    UNSUPPORTED(GetRecipientTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(ModifyRecipients, ULONG, LPADRLIST)
+    UNSUPPORTED(SubmitMessage, ULONG)
+    UNSUPPORTED(SetReadFlag, ULONG)
 
     // What a stream opened on the message wrote, as the value of `tag` until the next SaveChanges.
     void TakeStreamed(ULONG tag, const std::string& bytes)
@@ -159,7 +158,7 @@ public:
     }
     ~CStream() override { message->Release(); }
 
-    STDMETHODIMP Read(void*, ULONG, ULONG*) override { return Unsupported("Read"); }
+    UNSUPPORTED(Read, void*, ULONG, ULONG*)
     STDMETHODIMP Write(const void* data, ULONG size, ULONG* written) override
     {
         CCall call(this, "Write");
@@ -178,12 +177,9 @@ public:
         }
         return call.End();
     }
-    STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return Unsupported("Seek"); }
-    STDMETHODIMP SetSize(ULARGE_INTEGER) override { return Unsupported("SetSize"); }
-    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override
-    {
-        return Unsupported("CopyTo");
-    }
+    UNSUPPORTED(Seek, LARGE_INTEGER, DWORD, ULARGE_INTEGER*)
+    UNSUPPORTED(SetSize, ULARGE_INTEGER)
+    UNSUPPORTED(CopyTo, IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*)
     STDMETHODIMP Commit(DWORD) override
     {
         CCall call(this, "Commit");
@@ -193,11 +189,11 @@ public:
         message->TakeStreamed(tag, bytes);
         return call.End();
     }
-    STDMETHODIMP Revert() override { return Unsupported("Revert"); }
-    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Unsupported("LockRegion"); }
-    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Unsupported("UnlockRegion"); }
-    STDMETHODIMP Stat(STATSTG*, DWORD) override { return Unsupported("Stat"); }
-    STDMETHODIMP Clone(IStream**) override { return Unsupported("Clone"); }
+    UNSUPPORTED(Revert)
+    UNSUPPORTED(LockRegion, ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
+    UNSUPPORTED(UnlockRegion, ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
+    UNSUPPORTED(Stat, STATSTG*, DWORD)
+    UNSUPPORTED(Clone, IStream**)
 
 private:
     CMessage* message;
@@ -274,48 +270,21 @@ public:
     }
 
     STDMETHODIMP GetContentsTable(ULONG flags, LPMAPITABLE* table) override;
-    STDMETHODIMP GetHierarchyTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetHierarchyTable"); }
-    STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*) override
-    {
-        return Unsupported("OpenEntry");
-    }
-    STDMETHODIMP SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override
-    {
-        return Unsupported("SetSearchCriteria");
-    }
-    STDMETHODIMP GetSearchCriteria(ULONG, LPSRestriction*, LPENTRYLIST*, ULONG*) override
-    {
-        return Unsupported("GetSearchCriteria");
-    }
+    UNSUPPORTED(GetHierarchyTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(OpenEntry, ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*)
+    UNSUPPORTED(SetSearchCriteria, LPSRestriction, LPENTRYLIST, ULONG)
+    UNSUPPORTED(GetSearchCriteria, ULONG, LPSRestriction*, LPENTRYLIST*, ULONG*)
     STDMETHODIMP CreateMessage(LPCIID iid, ULONG flags, LPMESSAGE* message) override;
-    STDMETHODIMP CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return Unsupported("CopyMessages");
-    }
+    UNSUPPORTED(CopyMessages, LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG)
     STDMETHODIMP DeleteMessages(LPENTRYLIST list, ULONG uiParam, LPMAPIPROGRESS progress, ULONG flags) override;
-    STDMETHODIMP CreateFolder(ULONG, LPTSTR, LPTSTR, LPCIID, ULONG, LPMAPIFOLDER*) override
-    {
-        return Unsupported("CreateFolder");
-    }
-    STDMETHODIMP CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return Unsupported("CopyFolder");
-    }
-    STDMETHODIMP DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return Unsupported("DeleteFolder");
-    }
-    STDMETHODIMP SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return Unsupported("SetReadFlags");
-    }
-    STDMETHODIMP GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override { return Unsupported("GetMessageStatus"); }
-    STDMETHODIMP SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG*) override
-    {
-        return Unsupported("SetMessageStatus");
-    }
-    STDMETHODIMP SaveContentsSort(LPSSortOrderSet, ULONG) override { return Unsupported("SaveContentsSort"); }
-    STDMETHODIMP EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG) override { return Unsupported("EmptyFolder"); }
+    UNSUPPORTED(CreateFolder, ULONG, LPTSTR, LPTSTR, LPCIID, ULONG, LPMAPIFOLDER*)
+    UNSUPPORTED(CopyFolder, ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG)
+    UNSUPPORTED(DeleteFolder, ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG)
+    UNSUPPORTED(SetReadFlags, LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG)
+    UNSUPPORTED(GetMessageStatus, ULONG, LPENTRYID, ULONG, ULONG*)
+    UNSUPPORTED(SetMessageStatus, ULONG, LPENTRYID, ULONG, ULONG, ULONG*)
+    UNSUPPORTED(SaveContentsSort, LPSSortOrderSet, ULONG)
+    UNSUPPORTED(EmptyFolder, ULONG, LPMAPIPROGRESS, ULONG)
 
 private:
     bool writable;
@@ -331,7 +300,7 @@ STDMETHODIMP CFolder::GetContentsTable(ULONG flags, LPMAPITABLE* table)
     if (call.Refused()) {
         return call.End();
     }
-    if ((flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS | MAPI_UNICODE | ShowSoftDeletes)) != 0) {
+    if ((flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS | MAPI_UNICODE)) != 0) {
         return call.End(MAPI_E_UNKNOWN_FLAGS);
     }
     const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
@@ -351,7 +320,7 @@ STDMETHODIMP CFolder::GetContentsTable(ULONG flags, LPMAPITABLE* table)
     return call.End();
 }
 
-STDMETHODIMP CFolder::CreateMessage(LPCIID iid, ULONG flags, LPMESSAGE* message)
+STDMETHODIMP CFolder::CreateMessage(LPCIID, ULONG flags, LPMESSAGE* message)
 {
     CCall call(this, "CreateMessage");
     if (message == nullptr) {
@@ -363,9 +332,6 @@ STDMETHODIMP CFolder::CreateMessage(LPCIID iid, ULONG flags, LPMESSAGE* message)
     }
     if ((flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS)) != 0) {
         return call.End(MAPI_E_UNKNOWN_FLAGS);
-    }
-    if (iid != nullptr && !IsEqualIID(*iid, IID_IMessage) && !IsEqualIID(*iid, IID_IMAPIProp)) {
-        return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
     }
     if (!writable) {
         return call.End(MAPI_E_NO_ACCESS, L"The folder is open for reading only.");
@@ -416,24 +382,21 @@ public:
     {
     }
 
-    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return Unsupported("Advise"); }
-    STDMETHODIMP Unadvise(ULONG) override { return Unsupported("Unadvise"); }
-    STDMETHODIMP CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*) override
-    {
-        return Unsupported("CompareEntryIDs");
-    }
+    UNSUPPORTED(Advise, ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*)
+    UNSUPPORTED(Unadvise, ULONG)
+    UNSUPPORTED(CompareEntryIDs, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*)
     STDMETHODIMP OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type,
                            LPUNKNOWN* object) override;
-    STDMETHODIMP SetReceiveFolder(LPTSTR, ULONG, ULONG, LPENTRYID) override { return Unsupported("SetReceiveFolder"); }
+    UNSUPPORTED(SetReceiveFolder, LPTSTR, ULONG, ULONG, LPENTRYID)
     STDMETHODIMP GetReceiveFolder(LPTSTR messageClass, ULONG flags, ULONG* size, LPENTRYID* entryId,
                                   LPTSTR* explicitClass) override;
-    STDMETHODIMP GetReceiveFolderTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetReceiveFolderTable"); }
-    STDMETHODIMP StoreLogoff(ULONG*) override { return Unsupported("StoreLogoff"); }
-    STDMETHODIMP AbortSubmit(ULONG, LPENTRYID, ULONG) override { return Unsupported("AbortSubmit"); }
-    STDMETHODIMP GetOutgoingQueue(ULONG, LPMAPITABLE*) override { return Unsupported("GetOutgoingQueue"); }
-    STDMETHODIMP SetLockState(LPMESSAGE, ULONG) override { return Unsupported("SetLockState"); }
-    STDMETHODIMP FinishedMsg(ULONG, ULONG, LPENTRYID) override { return Unsupported("FinishedMsg"); }
-    STDMETHODIMP NotifyNewMail(LPNOTIFICATION) override { return Unsupported("NotifyNewMail"); }
+    UNSUPPORTED(GetReceiveFolderTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(StoreLogoff, ULONG*)
+    UNSUPPORTED(AbortSubmit, ULONG, LPENTRYID, ULONG)
+    UNSUPPORTED(GetOutgoingQueue, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(SetLockState, LPMESSAGE, ULONG)
+    UNSUPPORTED(FinishedMsg, ULONG, ULONG, LPENTRYID)
+    UNSUPPORTED(NotifyNewMail, LPNOTIFICATION)
 
 private:
     std::wstring kind;

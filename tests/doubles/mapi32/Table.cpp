@@ -65,34 +65,28 @@ public:
     // The rows of a server's table travel at QueryRows, and the batched SetColumns and Restrict with them.
     bool ReachesServer(const std::string& method) const override { return onServer && method == "QueryRows"; }
 
-    STDMETHODIMP Advise(ULONG, LPMAPIADVISESINK, ULONG*) override { return Unsupported("Advise"); }
-    STDMETHODIMP Unadvise(ULONG) override { return Unsupported("Unadvise"); }
-    STDMETHODIMP GetStatus(ULONG*, ULONG*) override { return Unsupported("GetStatus"); }
+    UNSUPPORTED(Advise, ULONG, LPMAPIADVISESINK, ULONG*)
+    UNSUPPORTED(Unadvise, ULONG)
+    UNSUPPORTED(GetStatus, ULONG*, ULONG*)
     STDMETHODIMP SetColumns(LPSPropTagArray tags, ULONG flags) override;
-    STDMETHODIMP QueryColumns(ULONG, LPSPropTagArray*) override { return Unsupported("QueryColumns"); }
+    UNSUPPORTED(QueryColumns, ULONG, LPSPropTagArray*)
     STDMETHODIMP GetRowCount(ULONG flags, ULONG* count) override;
     STDMETHODIMP SeekRow(BOOKMARK origin, LONG count, LONG* sought) override;
-    STDMETHODIMP SeekRowApprox(ULONG, ULONG) override { return Unsupported("SeekRowApprox"); }
-    STDMETHODIMP QueryPosition(ULONG*, ULONG*, ULONG*) override { return Unsupported("QueryPosition"); }
-    STDMETHODIMP FindRow(LPSRestriction, BOOKMARK, ULONG) override { return Unsupported("FindRow"); }
+    UNSUPPORTED(SeekRowApprox, ULONG, ULONG)
+    UNSUPPORTED(QueryPosition, ULONG*, ULONG*, ULONG*)
+    UNSUPPORTED(FindRow, LPSRestriction, BOOKMARK, ULONG)
     STDMETHODIMP Restrict(LPSRestriction restriction, ULONG flags) override;
-    STDMETHODIMP CreateBookmark(BOOKMARK*) override { return Unsupported("CreateBookmark"); }
-    STDMETHODIMP FreeBookmark(BOOKMARK) override { return Unsupported("FreeBookmark"); }
-    STDMETHODIMP SortTable(LPSSortOrderSet, ULONG) override { return Unsupported("SortTable"); }
-    STDMETHODIMP QuerySortOrder(LPSSortOrderSet*) override { return Unsupported("QuerySortOrder"); }
+    UNSUPPORTED(CreateBookmark, BOOKMARK*)
+    UNSUPPORTED(FreeBookmark, BOOKMARK)
+    UNSUPPORTED(SortTable, LPSSortOrderSet, ULONG)
+    UNSUPPORTED(QuerySortOrder, LPSSortOrderSet*)
     STDMETHODIMP QueryRows(LONG count, ULONG flags, LPSRowSet* result) override;
-    STDMETHODIMP Abort() override { return Unsupported("Abort"); }
-    STDMETHODIMP ExpandRow(ULONG, LPBYTE, ULONG, ULONG, LPSRowSet*, ULONG*) override
-    {
-        return Unsupported("ExpandRow");
-    }
-    STDMETHODIMP CollapseRow(ULONG, LPBYTE, ULONG, ULONG*) override { return Unsupported("CollapseRow"); }
-    STDMETHODIMP WaitForCompletion(ULONG, ULONG, ULONG*) override { return Unsupported("WaitForCompletion"); }
-    STDMETHODIMP GetCollapseState(ULONG, ULONG, LPBYTE, ULONG*, LPBYTE*) override
-    {
-        return Unsupported("GetCollapseState");
-    }
-    STDMETHODIMP SetCollapseState(ULONG, ULONG, LPBYTE, BOOKMARK*) override { return Unsupported("SetCollapseState"); }
+    UNSUPPORTED(Abort)
+    UNSUPPORTED(ExpandRow, ULONG, LPBYTE, ULONG, ULONG, LPSRowSet*, ULONG*)
+    UNSUPPORTED(CollapseRow, ULONG, LPBYTE, ULONG, ULONG*)
+    UNSUPPORTED(WaitForCompletion, ULONG, ULONG, ULONG*)
+    UNSUPPORTED(GetCollapseState, ULONG, ULONG, LPBYTE, ULONG*, LPBYTE*)
+    UNSUPPORTED(SetCollapseState, ULONG, ULONG, LPBYTE, BOOKMARK*)
 
 private:
     std::vector<Properties> rows;
@@ -129,21 +123,19 @@ STDMETHODIMP CTable::GetRowCount(ULONG, ULONG* count)
     return call.End();
 }
 
+// From the beginning only, all a query of the whole table needs.
 STDMETHODIMP CTable::SeekRow(BOOKMARK origin, LONG count, LONG* sought)
 {
     CCall call(this, "SeekRow");
     if (call.Refused()) {
         return call.End();
     }
-    if (origin > BOOKMARK_END) {
-        return call.End(MAPI_E_INVALID_BOOKMARK);
+    if (origin != BOOKMARK_BEGINNING || count < 0) {
+        return call.End(MAPI_E_NO_SUPPORT);
     }
-    const LONG size = static_cast<LONG>(visible.size());
-    const LONG from = origin == BOOKMARK_BEGINNING ? 0 : origin == BOOKMARK_CURRENT ? static_cast<LONG>(cursor) : size;
-    const LONG to = std::min(std::max(from + count, 0L), size);
-    cursor = static_cast<size_t>(to);
+    cursor = std::min(static_cast<size_t>(count), visible.size());
     if (sought != nullptr) {
-        *sought = to - from;
+        *sought = static_cast<LONG>(cursor);
     }
     return call.End();
 }
