@@ -394,4 +394,25 @@ TEST_F(MapiFaultSweep, StoresEarlierCopiesAndRefusedValues)
     }
 }
 
+// Version 5 keeps version 4's match keys before its on-premises lines.
+TEST_F(MapiFaultSweep, VersionFiveKeepsTheMatchKeys)
+{
+    SeedWorld(World());
+    Configuration configuration;
+    configuration.Mailboxes = {Source(names[0])};
+    configuration.SwitchMessage = "TargetServer=TGTEX01\nVersion=v5\nRecreateSwitchMsg=1\nDomainName=CONTOSO\n"
+                                  "DomainControllers=DC01\nExchangeServers=TGTEX01\n";
+    Write(configuration);
+    Run();
+    const std::vector<MapiDouble::Message> messages = MapiState().LoadMailboxes().at(0).Messages;
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ(
+        (std::vector<std::wstring>{Subject, L"[ZPH 5.0]\nTargetServer=TGTEX01\nTargetMailboxDN=" + Target(names[0]) +
+                                                L"\nMBMatchKeyTag=X500\nPFMatchKeyTag=X500\n"
+                                                L"IsMAPIEncryptionRequired=-1\nDomainName=CONTOSO\n"
+                                                L"DomainControllers=DC01\nExchangeServers=TGTEX01"}),
+        Texts(messages[0]));
+    ExpectNothingLeftBehind();
+}
+
 } // namespace
