@@ -187,8 +187,7 @@ void DeleteWhenUnused(const std::string& profileName);
 
 IProfAdmin* NewProfAdmin();
 HRESULT LogonToProfile(LPTSTR profileName, ULONG flags, LPMAPISESSION* session);
-// The store the store table lists as `kind` for the mailbox, and its row there.
+// The store the store table lists as `kind` for the mailbox; `writable` as opened.
 IMsgStore* NewStore(const std::wstring& dn, const std::wstring& kind, bool writable);
-Properties StoreRow(const Mailbox& mailbox, const std::wstring& kind);
 
 } // namespace MapiDouble

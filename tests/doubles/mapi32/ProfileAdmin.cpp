@@ -9,6 +9,8 @@ namespace {
 
 constexpr size_t MaxProfileName = 64;
 constexpr char ExchangeServiceName[] = "MSEMS";
+// A profile holds one service at most, so one PR_SERVICE_UID serves every profile.
+const MAPIUID ServiceUid = {{'B', 'r', 'i', 's', 'k', 'l', 'e', 't', ' ', 'M', 'S', 'E', 'M', 'S', 0, 1}};
 
 class CServiceAdmin final : public TObject<IMsgServiceAdmin> {
 public:

@@ -404,8 +404,6 @@ TCachedFile<Fault>& FaultCache()
 
 } // namespace
 
-const MAPIUID ServiceUid = {{'B', 'r', 'i', 's', 'k', 'l', 'e', 't', ' ', 'M', 'S', 'E', 'M', 'S', 0, 1}};
-
 std::string ToAnsi(const std::wstring& text)
 {
     return Narrow(CP_ACP, text);

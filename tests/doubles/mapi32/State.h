@@ -55,10 +55,9 @@ struct Mailbox {
 // A profile and its one Exchange service, the only service the double knows (single-copy).
 struct Profile {
     std::string Name; // ANSI, as created
-    bool HasService = false; // whose PR_SERVICE_UID is ServiceUid
+    bool HasService = false; // added by CreateMsgService
     Properties Settings; // as configured
 };
-extern const MAPIUID ServiceUid;
 
 // Makes a call fail with Result, or, when Result is a warning, do its work and answer the warning.
 struct Fault {
