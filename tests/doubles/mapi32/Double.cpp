@@ -1,9 +1,8 @@
 #include "Double.h"
 
-#include "StateText.h"
-
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <set>
 
@@ -23,45 +22,53 @@ std::vector<std::string>& Misuses()
     return misuses;
 }
 
-template <class TText>
-bool IsPrintableAscii(const TText& text)
-{
-    return std::all_of(text.begin(), text.end(), [](auto c) { return c >= 0x20 && c < 0x7F; });
-}
-
-// For printable ASCII this is what the locale's comparison without regard to case answers, at a fraction of
-// its cost under Wine, where it dominated lookups among hundreds of mailboxes and profiles.
-template <class TText>
-bool SameAsciiNoCase(const TText& a, const TText& b)
-{
-    const auto lower = [](auto c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](auto x, auto y) { return lower(x) == lower(y); });
-}
-
-bool Applies(const Fault& fault, const std::string& call, const std::wstring& mailbox)
-{
-    return SameTextNoCase(fault.Call, FromAnsi(call)) &&
-           (fault.Mailbox.empty() || SameTextNoCase(fault.Mailbox, mailbox));
-}
-
-// The calls that reach the Exchange server in a real deployment, by interface; tables say so for themselves.
-const char* const ServerCalls[] = {
-    "IMsgServiceAdmin::ConfigureMsgService", "IMAPISession::OpenMsgStore", "IMsgStore::GetReceiveFolder",
-    "IMsgStore::OpenEntry",                  "IMsgStore::GetProps",        "IMAPIFolder::GetContentsTable",
-    "IMAPIFolder::OpenEntry",                "IMAPIFolder::GetProps",      "IMAPIFolder::CreateMessage",
-    "IMAPIFolder::DeleteMessages",           "IMessage::GetProps",         "IMessage::SetProps",
-    "IMessage::OpenProperty",                "IMessage::SaveChanges",      "IStream::Write",
-    "IStream::Commit",
-};
-
-} // namespace
-
+// The call record, held open while MAPI is started, as MAPI keeps its own files open.
 CCallLog& CallLog()
 {
     static CCallLog log;
     return log;
 }
+
+// The calls that reach the Exchange server in a real deployment, by interface; tables and sessions say so for
+// themselves.
+const char* const ServerCalls[] = {
+    "IMsgServiceAdmin::ConfigureMsgService",
+    "IMAPISession::OpenMsgStore",
+    "IMsgStore::GetReceiveFolder",
+    "IMsgStore::OpenEntry",
+    "IMAPIFolder::GetContentsTable",
+    "IMAPIFolder::CreateMessage",
+    "IMAPIFolder::DeleteMessages",
+    "IMessage::GetProps",
+    "IMessage::SetProps",
+    "IMessage::OpenProperty",
+    "IMessage::SaveChanges",
+    "IStream::Write",
+    "IStream::Commit",
+};
+
+constexpr char EntryIdMark[] = "BMD1";
+constexpr size_t EntryIdHead = 4 + sizeof EntryIdMark - 1; // the ENTRYID flags, then the mark
+
+std::string HexResult(HRESULT result)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08lx", static_cast<unsigned long>(result));
+    return buffer;
+}
+
+// A name matches a mailbox by its whole legacyExchangeDN, by the start of its alias, or after "=" by its whole
+// alias, all without regard to case.
+bool NameMatches(const Mailbox& mailbox, const std::wstring& wanted)
+{
+    if (!wanted.empty() && wanted[0] == L'=') {
+        return SameTextNoCase(mailbox.Name, wanted.substr(1));
+    }
+    return !wanted.empty() &&
+           (SameTextNoCase(mailbox.Dn, wanted) || SameTextNoCase(mailbox.Name.substr(0, wanted.size()), wanted));
+}
+
+} // namespace
 
 ULONG& Initializations()
 {
@@ -79,9 +86,7 @@ Accounting TakeAccounting()
     Accounting accounting;
     for (const CObjectBase* object : LiveObjects()) {
         ++accounting.Objects;
-        accounting.Details.push_back(std::string("object ") + object->Kind() +
-                                     " references=" + std::to_string(object->References()) +
-                                     " mailbox=" + EscapeWide(object->MailboxDn()));
+        accounting.Details.push_back(std::string("object ") + object->Kind() + " " + EscapeWide(object->MailboxDn()));
     }
     CountLiveBlocks(accounting);
     for (const std::string& misuse : Misuses()) {
@@ -92,42 +97,11 @@ Accounting TakeAccounting()
     return accounting;
 }
 
-std::string ToAnsi(const std::wstring& text)
-{
-    const int size =
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(size), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &ansi[0], size, nullptr, nullptr);
-    }
-    return ansi;
-}
-
-std::wstring FromAnsi(const std::string& text)
-{
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    if (size > 0) {
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], size);
-    }
-    return wide;
-}
-
 bool SameTextNoCase(const std::wstring& a, const std::wstring& b)
 {
-    if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
-        return SameAsciiNoCase(a, b);
-    }
-    return CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                          static_cast<int>(b.size())) == CSTR_EQUAL;
-}
-
-bool SameAnsiTextNoCase(const std::string& a, const std::string& b)
-{
-    if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
-        return SameAsciiNoCase(a, b);
-    }
-    return SameTextNoCase(FromAnsi(a), FromAnsi(b));
+    // Ordinal: the locale's comparison cost more than everything else in lookups among hundreds of mailboxes.
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 std::string AnsiArgument(const void* text, ULONG flags, bool* present)
@@ -139,33 +113,6 @@ std::string AnsiArgument(const void* text, ULONG flags, bool* present)
         return std::string();
     }
     return (flags & MAPI_UNICODE) != 0 ? ToAnsi(static_cast<const wchar_t*>(text)) : static_cast<const char*>(text);
-}
-
-std::wstring WideArgument(const void* text, ULONG flags, bool* present)
-{
-    if (present != nullptr) {
-        *present = text != nullptr;
-    }
-    if (text == nullptr) {
-        return std::wstring();
-    }
-    return (flags & MAPI_UNICODE) != 0 ? static_cast<const wchar_t*>(text) : FromAnsi(static_cast<const char*>(text));
-}
-
-std::string Hex(ULONG value)
-{
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%08lx", value);
-    return buffer;
-}
-
-std::string QuoteAnsi(const void* text, ULONG flags)
-{
-    if (text == nullptr) {
-        return "(null)";
-    }
-    return (flags & MAPI_UNICODE) != 0 ? EscapeWide(static_cast<const wchar_t*>(text))
-                                       : EscapeBytes(static_cast<const char*>(text));
 }
 
 CObjectBase::CObjectBase(const char* objectKind, std::wstring objectMailbox)
@@ -182,8 +129,7 @@ CObjectBase::~CObjectBase()
 bool CObjectBase::ReachesServer(const std::string& method) const
 {
     const std::string name = std::string(kind) + "::" + method;
-    return std::any_of(std::begin(ServerCalls), std::end(ServerCalls),
-                       [&](const char* call) { return name == call; });
+    return std::any_of(std::begin(ServerCalls), std::end(ServerCalls), [&](const char* call) { return name == call; });
 }
 
 void CObjectBase::RememberError(HRESULT result, const std::wstring& text)
@@ -194,7 +140,7 @@ void CObjectBase::RememberError(HRESULT result, const std::wstring& text)
 
 HRESULT CObjectBase::ReportLastError(HRESULT result, ULONG flags, LPMAPIERROR* error)
 {
-    CCall call(this, "GetLastError", "result=" + HexResult(result) + " flags=" + Hex(flags));
+    CCall call(this, "GetLastError");
     if (error == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -202,8 +148,9 @@ HRESULT CObjectBase::ReportLastError(HRESULT result, ULONG flags, LPMAPIERROR* e
     if (call.Refused()) {
         return call.End();
     }
-    if ((flags & ~MAPI_UNICODE) != 0) {
-        return call.End(MAPI_E_UNKNOWN_FLAGS);
+    // The double keeps its texts wide, and says so to a caller that asks for narrow ones.
+    if (flags != MAPI_UNICODE) {
+        return call.End((flags & ~MAPI_UNICODE) != 0 ? MAPI_E_UNKNOWN_FLAGS : MAPI_E_BAD_CHARWIDTH);
     }
     if (result != lastResult || lastText.empty()) {
         return call.End();
@@ -214,58 +161,46 @@ HRESULT CObjectBase::ReportLastError(HRESULT result, ULONG flags, LPMAPIERROR* e
     }
     MAPIERROR* answer = static_cast<MAPIERROR*>(block);
     answer->ulVersion = MAPI_ERROR_VERSION;
-    if ((flags & MAPI_UNICODE) != 0) {
-        answer->lpszError = reinterpret_cast<LPTSTR>(CopyText(lastText, block));
-        answer->lpszComponent = reinterpret_cast<LPTSTR>(CopyText(FromAnsi(kind), block));
-    } else {
-        answer->lpszError = reinterpret_cast<LPTSTR>(CopyBytes(ToAnsi(lastText), block));
-        answer->lpszComponent = reinterpret_cast<LPTSTR>(CopyBytes(kind, block));
-    }
+    answer->lpszError = reinterpret_cast<LPTSTR>(CopyText(lastText, block));
+    answer->lpszComponent = reinterpret_cast<LPTSTR>(CopyText(FromAnsi(kind), block));
+    answer->ulLowLevelError = 0;
+    answer->ulContext = 0;
     *error = answer;
     return call.End();
 }
 
 HRESULT CObjectBase::Unsupported(const char* method)
 {
-    CCall call(this, method, "");
-    return call.End(MAPI_E_NO_SUPPORT);
+    return CCall(this, method).End(MAPI_E_NO_SUPPORT);
 }
 
-CCall::CCall(CObjectBase* target, const char* method, const std::string& arguments)
-    : CCall(target, method, arguments, target == nullptr ? std::wstring() : target->MailboxDn())
+CCall::CCall(CObjectBase* target, const char* method, const std::wstring& callMailbox)
+    : object(target), name(target == nullptr ? method : std::string(target->Kind()) + "::" + method),
+      mailbox(callMailbox)
 {
-}
-
-CCall::CCall(CObjectBase* target, const char* method, const std::string& arguments, const std::wstring& callMailbox)
-    : object(target), mailbox(callMailbox), onServer(target != nullptr && target->ReachesServer(method))
-{
-    const std::string name = object == nullptr ? std::string(method) : std::string(object->Kind()) + "::" + method;
-    line = arguments.empty() ? name : name + " " + arguments;
     const CStateDirectory state = CStateDirectory::FromEnvironment();
     if (!state.IsSet()) {
         return;
     }
     const std::vector<Fault>& faults = state.Faults();
     std::vector<ULONG> uses; // read only when a fault that counts its uses applies
-    bool counted = false;
     for (size_t index = 0; index < faults.size(); ++index) {
-        if (!Applies(faults[index], name, mailbox)) {
+        const Fault& each = faults[index];
+        if (!SameTextNoCase(each.Call, FromAnsi(name)) ||
+            (!each.Mailbox.empty() && !SameTextNoCase(each.Mailbox, mailbox))) {
             continue;
         }
-        if (faults[index].Use != 0) {
-            if (!counted) {
-                uses = state.LoadUses();
-                uses.resize(std::max(uses.size(), faults.size()));
-                counted = true;
-            }
+        if (each.Use != 0) {
+            uses = uses.empty() ? state.LoadUses() : uses;
+            uses.resize(std::max(uses.size(), faults.size()));
             ++uses[index];
         }
-        if (!matched && (faults[index].Use == 0 || uses[index] == faults[index].Use)) {
+        if (!matched && (each.Use == 0 || uses[index] == each.Use)) {
             matched = true;
-            fault = faults[index];
+            fault = each;
         }
     }
-    if (counted) {
+    if (!uses.empty()) {
         state.SaveUses(uses);
     }
 }
@@ -281,37 +216,38 @@ HRESULT CCall::End(HRESULT result, const std::wstring& text)
         object->RememberError(result, errorText);
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    std::string recorded = line + " -> " + HexResult(result);
-    if (onServer && state.IsSet()) {
+    if (!state.IsSet()) {
+        return result;
+    }
+    std::string recorded = name + " -> " + HexResult(result);
+    const std::string method = name.substr(name.find(':') == std::string::npos ? 0 : name.find(':') + 2);
+    if (object != nullptr && object->ReachesServer(method)) {
         if (const ULONG delay = state.ServerDelay()) {
             Sleep(delay);
         }
         recorded += " @server " + EscapeWide(mailbox);
     }
-    if (state.IsSet()) {
-        // While MAPI is started the record stays open, as MAPI keeps its own files open; once it has ended,
-        // a test may remove the directory.
-        if (Initializations() > 0) {
-            CallLog().Append(state, recorded);
-        } else {
-            CallLog().Close();
-            state.AppendCall(recorded);
-        }
+    // Once MAPI has ended, a test may remove the directory: the record is then no longer held open.
+    if (Initializations() > 0) {
+        CallLog().Append(state, recorded);
+    } else {
+        CallLog().Close();
+        state.AppendCall(recorded);
     }
     return result;
 }
 
-bool FillValue(SPropValue& value, const Property* property, ULONG tag, void* parent)
+void FillValue(SPropValue& value, const Property* property, ULONG tag, void* parent)
 {
     const ULONG stored = property == nullptr ? PT_ERROR : PROP_TYPE(property->Tag);
     const ULONG wanted = PROP_TYPE(tag) == PT_UNSPECIFIED ? stored : PROP_TYPE(tag);
     value.ulPropTag = PROP_TAG(wanted, PROP_ID(tag));
-    const bool bothStrings = (wanted == PT_UNICODE || wanted == PT_STRING8) &&
-                             (stored == PT_UNICODE || stored == PT_STRING8);
+    const bool bothStrings =
+        (wanted == PT_UNICODE || wanted == PT_STRING8) && (stored == PT_UNICODE || stored == PT_STRING8);
     if (property == nullptr || (wanted != stored && !bothStrings)) {
         value.ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(tag));
         value.Value.err = MAPI_E_NOT_FOUND;
-        return false;
+        return;
     }
     switch (wanted) {
     case PT_UNICODE:
@@ -324,72 +260,97 @@ bool FillValue(SPropValue& value, const Property* property, ULONG tag, void* par
         value.Value.bin.cb = static_cast<ULONG>(property->Bytes.size());
         value.Value.bin.lpb = reinterpret_cast<LPBYTE>(CopyBytes(property->Bytes, parent));
         break;
-    case PT_BOOLEAN:
-        value.Value.b = property->Number != 0;
-        break;
     default:
         value.Value.l = property->Number;
         break;
     }
-    return true;
 }
 
 bool TakeValue(const SPropValue& value, Property& property)
 {
     property = Property();
     property.Tag = value.ulPropTag;
-    switch (PROP_TYPE(value.ulPropTag)) {
-    case PT_UNICODE:
+    if (PROP_TYPE(value.ulPropTag) == PT_UNICODE) {
         property.Text = value.Value.lpszW == nullptr ? std::wstring() : value.Value.lpszW;
         return true;
-    case PT_STRING8:
+    }
+    if (PROP_TYPE(value.ulPropTag) == PT_STRING8) {
         property.Bytes = value.Value.lpszA == nullptr ? std::string() : value.Value.lpszA;
         return true;
-    case PT_BINARY:
-        property.Bytes.assign(reinterpret_cast<const char*>(value.Value.bin.lpb), value.Value.bin.cb);
-        return true;
-    case PT_BOOLEAN:
-        property.Number = value.Value.b != 0;
-        return true;
-    case PT_LONG:
-        property.Number = value.Value.l;
-        return true;
-    default:
+    }
+    return false;
+}
+
+// The mailbox's legacyExchangeDN is kept as its UTF-16 bytes, so that any name comes back whole.
+std::string MakeEntryId(char type, const std::wstring& part, const std::wstring& dn)
+{
+    return std::string(4, '\0') + EntryIdMark + type + ":" + ToAnsi(part) + ":" +
+           std::string(reinterpret_cast<const char*>(dn.data()), dn.size() * sizeof(wchar_t));
+}
+
+bool ParseEntryId(ULONG size, const void* entryId, EntryRef& ref)
+{
+    if (entryId == nullptr || size < EntryIdHead + 4) {
         return false;
     }
+    const std::string bytes(static_cast<const char*>(entryId), size);
+    const size_t second = bytes.find(':', EntryIdHead + 2);
+    if (bytes.compare(0, EntryIdHead, std::string(4, '\0') + EntryIdMark) != 0 || bytes[EntryIdHead + 1] != ':' ||
+        second == std::string::npos) {
+        return false;
+    }
+    ref.Type = bytes[EntryIdHead];
+    ref.Part = FromAnsi(bytes.substr(EntryIdHead + 2, second - EntryIdHead - 2));
+    ref.Dn.resize((size - second - 1) / sizeof(wchar_t));
+    std::memcpy(&ref.Dn[0], bytes.data() + second + 1, ref.Dn.size() * sizeof(wchar_t));
+    return true;
 }
 
-HRESULT AnswerProps(const Properties& properties, LPSPropTagArray tags, ULONG* count, LPSPropValue* values)
+const Mailbox* FindMailbox(const std::vector<Mailbox>& mailboxes, const std::wstring& dn)
 {
-    const ULONG wanted = tags == nullptr ? static_cast<ULONG>(properties.size()) : tags->cValues;
-    void* block = nullptr;
-    if (FAILED(AllocateBlock(wanted * sizeof(SPropValue), &block))) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    }
-    LPSPropValue answer = static_cast<LPSPropValue>(block);
-    bool complete = true;
-    for (ULONG index = 0; index < wanted; ++index) {
-        const ULONG tag = tags == nullptr ? properties[index].Tag : tags->aulPropTag[index];
-        complete &= FillValue(answer[index], FindProperty(properties, tag), tag, block);
-    }
-    *count = wanted;
-    *values = answer;
-    return complete ? S_OK : MAPI_W_ERRORS_RETURNED;
+    const auto found = std::find_if(mailboxes.begin(), mailboxes.end(),
+                                    [&](const Mailbox& mailbox) { return SameTextNoCase(mailbox.Dn, dn); });
+    return found == mailboxes.end() ? nullptr : &*found;
 }
 
-HRESULT AnswerPropList(const Properties& properties, LPSPropTagArray* tags)
+const Profile* FindProfile(const std::vector<Profile>& profiles, const std::string& name)
 {
-    void* block = nullptr;
-    if (FAILED(AllocateBlock(CbNewSPropTagArray(properties.size()), &block))) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
+    const auto found = std::find_if(profiles.begin(), profiles.end(), [&](const Profile& profile) {
+        return SameTextNoCase(FromAnsi(profile.Name), FromAnsi(name));
+    });
+    return found == profiles.end() ? nullptr : &*found;
+}
+
+std::wstring ProfileMailbox(const std::string& profileName)
+{
+    const Profile* profile = FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
+    const Property* name = profile == nullptr ? nullptr : FindProperty(profile->Settings, PrProfileUnresolvedName);
+    return name == nullptr ? std::wstring() : FromAnsi(name->Bytes);
+}
+
+HRESULT ResolveExchangeMailbox(const Properties& settings, std::wstring& dn)
+{
+    const Property* server = FindProperty(settings, PrProfileUnresolvedServer);
+    const Property* name = FindProperty(settings, PrProfileUnresolvedName);
+    if (server == nullptr || name == nullptr) {
+        return MAPI_E_UNCONFIGURED;
     }
-    LPSPropTagArray answer = static_cast<LPSPropTagArray>(block);
-    answer->cValues = static_cast<ULONG>(properties.size());
-    for (size_t index = 0; index < properties.size(); ++index) {
-        answer->aulPropTag[index] = properties[index].Tag;
+    bool serverKnown = false;
+    size_t matches = 0;
+    for (const Mailbox& mailbox : CStateDirectory::FromEnvironment().Mailboxes()) {
+        if (SameTextNoCase(mailbox.Server, FromAnsi(server->Bytes))) {
+            serverKnown = true;
+            if (NameMatches(mailbox, FromAnsi(name->Bytes))) {
+                ++matches;
+                dn = mailbox.Dn;
+            }
+        }
     }
-    *tags = answer;
-    return S_OK;
+    constexpr HRESULT mailNameNotFound = static_cast<HRESULT>(0x81002746);
+    if (!serverKnown) {
+        return MAPI_E_NETWORK_ERROR;
+    }
+    return matches == 0 ? mailNameNotFound : matches == 1 ? S_OK : MAPI_E_AMBIGUOUS_RECIP;
 }
 
 } // namespace MapiDouble

@@ -1,5 +1,6 @@
 // MAPI memory as MAPI32 hands it out: a block from MAPIAllocateBuffer owns every block MAPIAllocateMore
-// links to it, and one MAPIFreeBuffer on it frees them all. Live blocks are counted for the accounting.
+// links to it, and one MAPIFreeBuffer on it frees them all. Live top-level blocks are counted for the
+// accounting.
 
 #include "Double.h"
 
@@ -10,15 +11,16 @@ namespace MapiDouble {
 
 namespace {
 
-constexpr ULONG BlockMagic = 0x4D415049; // "MAPI"
-
 // Keeps the caller's part 16-byte aligned, as the system heap gives it.
 struct alignas(16) BlockHeader {
-    ULONG Magic;
     ULONG Size;
-    BlockHeader* Owner; // the top-level block this one is linked to; null for a top-level block
-    BlockHeader* More;  // next block linked to the same top-level block
+    BlockHeader* More; // the next block linked to the same top-level block
 };
+
+// A fresh block is not zeroed, as MAPI's are not, and is followed by bytes that are no terminator of any
+// string: a caller that copies a string without its terminator reads them back.
+constexpr unsigned char Filler = 0xA5;
+constexpr size_t GuardSize = 8;
 
 std::set<BlockHeader*>& LiveBlocks()
 {
@@ -26,37 +28,19 @@ std::set<BlockHeader*>& LiveBlocks()
     return blocks;
 }
 
-BlockHeader* HeaderOf(void* block)
-{
-    return static_cast<BlockHeader*>(block) - 1;
-}
-
 BlockHeader* NewBlock(ULONG size)
 {
-    void* memory = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BlockHeader) + size);
+    void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(BlockHeader) + size + GuardSize + sizeof(wchar_t));
     if (memory == nullptr) {
         return nullptr;
     }
     BlockHeader* header = static_cast<BlockHeader*>(memory);
-    header->Magic = BlockMagic;
     header->Size = size;
+    header->More = nullptr;
+    std::memset(header + 1, Filler, size + GuardSize);
+    // What runs past the guard still ends, so that the fault shows as wrong text rather than a crash.
+    std::memset(reinterpret_cast<char*>(header + 1) + size + GuardSize, 0, sizeof(wchar_t));
     return header;
-}
-
-// The live top-level block that `block` is, or belongs to; null when it is neither.
-BlockHeader* OwningBlock(void* block)
-{
-    for (BlockHeader* header : LiveBlocks()) {
-        if (header + 1 == block) {
-            return header;
-        }
-        for (BlockHeader* more = header->More; more != nullptr; more = more->More) {
-            if (more + 1 == block) {
-                return header;
-            }
-        }
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -81,19 +65,16 @@ HRESULT AllocateMoreBlock(ULONG size, void* parent, void** block)
         return MAPI_E_INVALID_PARAMETER;
     }
     *block = nullptr;
-    // The parent must be a block from MAPIAllocateBuffer itself, not one linked to it.
-    BlockHeader* owner = parent == nullptr ? nullptr : HeaderOf(parent);
+    // The parent must be a live block from MAPIAllocateBuffer itself, not one linked to it.
+    BlockHeader* owner = parent == nullptr ? nullptr : static_cast<BlockHeader*>(parent) - 1;
     if (LiveBlocks().count(owner) == 0) {
-        NoteMisuse(parent != nullptr && OwningBlock(parent) != nullptr
-                       ? "MAPIAllocateMore on a block from MAPIAllocateMore"
-                       : "MAPIAllocateMore on a block that is not live");
+        NoteMisuse("MAPIAllocateMore on a block that is not a live block from MAPIAllocateBuffer");
         return MAPI_E_INVALID_PARAMETER;
     }
     BlockHeader* header = NewBlock(size);
     if (header == nullptr) {
         return MAPI_E_NOT_ENOUGH_MEMORY;
     }
-    header->Owner = owner;
     header->More = owner->More;
     owner->More = header;
     *block = header + 1;
@@ -105,15 +86,13 @@ HRESULT FreeBlock(void* block)
     if (block == nullptr) {
         return S_OK;
     }
-    BlockHeader* header = HeaderOf(block);
+    BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
     if (LiveBlocks().erase(header) == 0) {
-        NoteMisuse(OwningBlock(block) != nullptr ? "MAPIFreeBuffer on a block from MAPIAllocateMore"
-                                                  : "MAPIFreeBuffer on a block that is not live");
+        NoteMisuse("MAPIFreeBuffer on a block that is not a live block from MAPIAllocateBuffer");
         return MAPI_E_INVALID_PARAMETER;
     }
     while (header != nullptr) {
         BlockHeader* more = header->More;
-        header->Magic = 0;
         HeapFree(GetProcessHeap(), 0, header);
         header = more;
     }

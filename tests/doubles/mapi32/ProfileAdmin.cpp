@@ -1,47 +1,44 @@
 // IProfAdmin and IMsgServiceAdmin over the profiles of the state directory. Profile names are ANSI text and
 // compare without regard to case, as the registry keys of real profiles do.
 
-#include "World.h"
-
-#include "StateText.h"
+#include "Double.h"
 
 namespace MapiDouble {
 
 namespace {
 
 constexpr size_t MaxProfileName = 64;
+constexpr char ExchangeServiceName[] = "MSEMS";
+// A profile holds one service at most, so one PR_SERVICE_UID serves every profile.
+const MAPIUID ServiceUid = {{'B', 'r', 'i', 's', 'k', 'l', 'e', 't', ' ', 'M', 'S', 'E', 'M', 'S', 0, 1}};
 
-std::string NewServiceUid()
-{
-    GUID guid{};
-    CoCreateGuid(&guid);
-    return std::string(reinterpret_cast<const char*>(&guid), sizeof guid);
-}
-
-class CProfAdmin final : public TObject<IProfAdmin> {
+class CServiceAdmin final : public TObject<IMsgServiceAdmin> {
 public:
-    CProfAdmin() : TObject("IProfAdmin", L"", {&IID_IProfAdmin}) {}
+    explicit CServiceAdmin(const std::string& profile)
+        : TObject("IMsgServiceAdmin", ProfileMailbox(profile), {&IID_IMsgServiceAdmin}), profileName(profile)
+    {
+    }
 
-    STDMETHODIMP GetProfileTable(ULONG flags, LPMAPITABLE* table) override;
-    STDMETHODIMP CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR uiParam, ULONG flags) override;
-    STDMETHODIMP DeleteProfile(LPTSTR name, ULONG flags) override;
-    STDMETHODIMP ChangeProfilePassword(LPTSTR, LPTSTR, LPTSTR, ULONG) override
-    {
-        return Unsupported("ChangeProfilePassword");
-    }
-    STDMETHODIMP CopyProfile(LPTSTR, LPTSTR, LPTSTR, ULONG_PTR, ULONG) override { return Unsupported("CopyProfile"); }
-    STDMETHODIMP RenameProfile(LPTSTR, LPTSTR, LPTSTR, ULONG_PTR, ULONG) override
-    {
-        return Unsupported("RenameProfile");
-    }
-    STDMETHODIMP SetDefaultProfile(LPTSTR, ULONG) override { return Unsupported("SetDefaultProfile"); }
-    STDMETHODIMP AdminServices(LPTSTR name, LPTSTR password, ULONG_PTR uiParam, ULONG flags,
-                               LPSERVICEADMIN* serviceAdmin) override;
+    STDMETHODIMP GetMsgServiceTable(ULONG flags, LPMAPITABLE* table) override;
+    STDMETHODIMP CreateMsgService(LPTSTR service, LPTSTR displayName, ULONG_PTR uiParam, ULONG flags) override;
+    UNSUPPORTED(DeleteMsgService, LPMAPIUID)
+    UNSUPPORTED(CopyMsgService, LPMAPIUID, LPTSTR, LPCIID, LPCIID, LPVOID, ULONG_PTR, ULONG)
+    UNSUPPORTED(RenameMsgService, LPMAPIUID, ULONG, LPTSTR)
+    STDMETHODIMP ConfigureMsgService(LPMAPIUID uid, ULONG_PTR uiParam, ULONG flags, ULONG count,
+                                     LPSPropValue values) override;
+    UNSUPPORTED(OpenProfileSection, LPMAPIUID, LPCIID, ULONG, LPPROFSECT*)
+    UNSUPPORTED(MsgServiceTransportOrder, ULONG, LPMAPIUID, ULONG)
+    UNSUPPORTED(AdminProviders, LPMAPIUID, ULONG, LPPROVIDERADMIN*)
+    UNSUPPORTED(SetPrimaryIdentity, LPMAPIUID, ULONG)
+    UNSUPPORTED(GetProviderTable, ULONG, LPMAPITABLE*)
+
+private:
+    std::string profileName;
 };
 
-STDMETHODIMP CProfAdmin::GetProfileTable(ULONG flags, LPMAPITABLE* table)
+STDMETHODIMP CServiceAdmin::GetMsgServiceTable(ULONG flags, LPMAPITABLE* table)
 {
-    CCall call(this, "GetProfileTable", "flags=" + Hex(flags));
+    CCall call(this, "GetMsgServiceTable");
     if (table == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -49,22 +46,107 @@ STDMETHODIMP CProfAdmin::GetProfileTable(ULONG flags, LPMAPITABLE* table)
     if (call.Refused()) {
         return call.End();
     }
-    std::vector<Properties> rows;
-    for (const Profile& profile : CStateDirectory::FromEnvironment().Profiles()) {
-        rows.push_back({BytesProperty(PR_DISPLAY_NAME_A, profile.Name), NumberProperty(PR_DEFAULT_PROFILE, 0)});
+    const Profile* profile = FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
+    if (profile == nullptr) {
+        return call.End(MAPI_E_NOT_FOUND, L"The profile no longer exists.");
     }
-    const ULONG nameColumn = (flags & MAPI_UNICODE) != 0 ? PR_DISPLAY_NAME_W : PR_DISPLAY_NAME_A;
-    *table = NewTable(MailboxDn(), rows, {nameColumn, PR_DEFAULT_PROFILE});
+    std::vector<Properties> rows;
+    if (profile->HasService) {
+        rows.push_back(
+            {BytesProperty(PR_SERVICE_UID, std::string(reinterpret_cast<const char*>(&ServiceUid), sizeof ServiceUid)),
+             BytesProperty(PR_SERVICE_NAME_A, ExchangeServiceName),
+             BytesProperty(PR_DISPLAY_NAME_A, "Microsoft Exchange Server")});
+    }
+    const bool unicode = (flags & MAPI_UNICODE) != 0;
+    *table = NewTable(MailboxDn(), rows,
+                      {PR_SERVICE_UID, unicode ? PR_SERVICE_NAME_W : PR_SERVICE_NAME_A,
+                       unicode ? PR_DISPLAY_NAME_W : PR_DISPLAY_NAME_A});
     return call.End();
 }
 
-STDMETHODIMP CProfAdmin::CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR, ULONG flags)
+STDMETHODIMP CServiceAdmin::CreateMsgService(LPTSTR service, LPTSTR, ULONG_PTR, ULONG flags)
+{
+    CCall call(this, "CreateMsgService");
+    if (call.Refused()) {
+        return call.End();
+    }
+    const std::string serviceName = AnsiArgument(service, flags);
+    if (!SameTextNoCase(FromAnsi(serviceName), FromAnsi(ExchangeServiceName))) {
+        return call.End(MAPI_E_NOT_FOUND, L"The service is not in MAPISVC.INF.");
+    }
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Profile* profile = FindProfile(state.Profiles(), profileName);
+    if (profile == nullptr) {
+        return call.End(MAPI_E_NOT_FOUND, L"The profile no longer exists.");
+    }
+    if (profile->HasService) {
+        return call.End(MAPI_E_NO_ACCESS, L"The profile already holds this single-copy service.");
+    }
+    state.ChangeProfile(static_cast<size_t>(profile - state.Profiles().data()),
+                        [](Profile& changed) { changed.HasService = true; });
+    return call.End();
+}
+
+STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG, ULONG count, LPSPropValue values)
+{
+    Properties settings;
+    for (ULONG index = 0; values != nullptr && index < count; ++index) {
+        Property setting;
+        if (TakeValue(values[index], setting)) {
+            settings.push_back(setting);
+        }
+    }
+    const Property* name = FindProperty(settings, PrProfileUnresolvedName);
+    CCall call(this, "ConfigureMsgService", name == nullptr ? MailboxDn() : FromAnsi(name->Bytes));
+    if (call.Refused()) {
+        return call.End();
+    }
+    if (count != 0 && values == nullptr) {
+        return call.End(MAPI_E_INVALID_PARAMETER);
+    }
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Profile* profile = FindProfile(state.Profiles(), profileName);
+    if (profile == nullptr || !profile->HasService || uid == nullptr || !IsEqualMAPIUID(uid, &ServiceUid)) {
+        return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
+    }
+    Properties configured = profile->Settings;
+    for (const Property& setting : settings) {
+        SetProperty(configured, setting);
+    }
+    // The Exchange service resolves its server and mailbox as soon as it has both, without a dialog here.
+    std::wstring dn;
+    const HRESULT resolved = FindProperty(configured, PrProfileUnresolvedServer) == nullptr ||
+                                     FindProperty(configured, PrProfileUnresolvedName) == nullptr
+                                 ? S_OK
+                                 : ResolveExchangeMailbox(configured, dn);
+    if (FAILED(resolved)) {
+        return call.End(resolved, L"The Exchange server or mailbox could not be resolved.");
+    }
+    state.ChangeProfile(static_cast<size_t>(profile - state.Profiles().data()),
+                        [&](Profile& changed) { changed.Settings = configured; });
+    return call.End();
+}
+
+class CProfAdmin final : public TObject<IProfAdmin> {
+public:
+    CProfAdmin() : TObject("IProfAdmin", L"", {&IID_IProfAdmin}) { }
+
+    UNSUPPORTED(GetProfileTable, ULONG, LPMAPITABLE*)
+    STDMETHODIMP CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR uiParam, ULONG flags) override;
+    STDMETHODIMP DeleteProfile(LPTSTR name, ULONG flags) override;
+    UNSUPPORTED(ChangeProfilePassword, LPTSTR, LPTSTR, LPTSTR, ULONG)
+    UNSUPPORTED(CopyProfile, LPTSTR, LPTSTR, LPTSTR, ULONG_PTR, ULONG)
+    UNSUPPORTED(RenameProfile, LPTSTR, LPTSTR, LPTSTR, ULONG_PTR, ULONG)
+    UNSUPPORTED(SetDefaultProfile, LPTSTR, ULONG)
+    STDMETHODIMP AdminServices(LPTSTR name, LPTSTR password, ULONG_PTR uiParam, ULONG flags,
+                               LPSERVICEADMIN* serviceAdmin) override;
+};
+
+STDMETHODIMP CProfAdmin::CreateProfile(LPTSTR name, LPTSTR, ULONG_PTR, ULONG flags)
 {
     bool present = false;
     const std::string profileName = AnsiArgument(name, flags, &present);
-    CCall call(this, "CreateProfile",
-               "name=" + QuoteAnsi(name, flags) + " password=" + QuoteAnsi(password, flags) + " flags=" + Hex(flags),
-               ProfileMailbox(profileName));
+    CCall call(this, "CreateProfile", ProfileMailbox(profileName));
     if (call.Refused()) {
         return call.End();
     }
@@ -77,17 +159,16 @@ STDMETHODIMP CProfAdmin::CreateProfile(LPTSTR name, LPTSTR password, ULONG_PTR, 
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
     if (FindProfile(state.Profiles(), profileName) != nullptr) {
-        return call.End(MAPI_E_NO_ACCESS, L"A profile named " + FromAnsi(profileName) + L" already exists.");
+        return call.End(MAPI_E_NO_ACCESS, L"A profile of that name already exists.");
     }
-    state.AddProfile(Profile{profileName, {}});
+    state.AddProfile(Profile{profileName, false, {}});
     return call.End();
 }
 
 STDMETHODIMP CProfAdmin::DeleteProfile(LPTSTR name, ULONG flags)
 {
     const std::string profileName = AnsiArgument(name, flags);
-    CCall call(this, "DeleteProfile", "name=" + QuoteAnsi(name, flags) + " flags=" + Hex(flags),
-               ProfileMailbox(profileName));
+    CCall call(this, "DeleteProfile", ProfileMailbox(profileName));
     if (call.Refused()) {
         return call.End();
     }
@@ -97,23 +178,20 @@ STDMETHODIMP CProfAdmin::DeleteProfile(LPTSTR name, ULONG flags)
     const CStateDirectory state = CStateDirectory::FromEnvironment();
     const Profile* profile = FindProfile(state.Profiles(), profileName);
     if (profile == nullptr) {
-        return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" does not exist.");
+        return call.End(MAPI_E_NOT_FOUND, L"The profile does not exist.");
     }
     if (ProfileInUse(profile->Name)) {
         DeleteWhenUnused(profile->Name);
     } else {
-        state.RemoveProfile(profile - state.Profiles().data());
+        state.RemoveProfile(static_cast<size_t>(profile - state.Profiles().data()));
     }
     return call.End();
 }
 
-STDMETHODIMP CProfAdmin::AdminServices(LPTSTR name, LPTSTR password, ULONG_PTR, ULONG flags,
-                                       LPSERVICEADMIN* serviceAdmin)
+STDMETHODIMP CProfAdmin::AdminServices(LPTSTR name, LPTSTR, ULONG_PTR, ULONG flags, LPSERVICEADMIN* serviceAdmin)
 {
     const std::string profileName = AnsiArgument(name, flags);
-    CCall call(this, "AdminServices",
-               "name=" + QuoteAnsi(name, flags) + " password=" + QuoteAnsi(password, flags) + " flags=" + Hex(flags),
-               ProfileMailbox(profileName));
+    CCall call(this, "AdminServices", ProfileMailbox(profileName));
     if (serviceAdmin == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -123,184 +201,9 @@ STDMETHODIMP CProfAdmin::AdminServices(LPTSTR name, LPTSTR password, ULONG_PTR, 
     }
     const Profile* profile = FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
     if (profile == nullptr) {
-        return call.End(MAPI_E_LOGON_FAILED, L"The profile " + FromAnsi(profileName) + L" does not exist.");
+        return call.End(MAPI_E_LOGON_FAILED, L"The profile does not exist.");
     }
-    *serviceAdmin = NewServiceAdmin(profile->Name);
-    return call.End();
-}
-
-class CServiceAdmin final : public TObject<IMsgServiceAdmin> {
-public:
-    explicit CServiceAdmin(const std::string& profile)
-        : TObject("IMsgServiceAdmin", ProfileMailbox(profile), {&IID_IMsgServiceAdmin}), profileName(profile)
-    {
-    }
-
-    STDMETHODIMP GetMsgServiceTable(ULONG flags, LPMAPITABLE* table) override;
-    STDMETHODIMP CreateMsgService(LPTSTR service, LPTSTR displayName, ULONG_PTR uiParam, ULONG flags) override;
-    STDMETHODIMP DeleteMsgService(LPMAPIUID uid) override;
-    STDMETHODIMP CopyMsgService(LPMAPIUID, LPTSTR, LPCIID, LPCIID, LPVOID, ULONG_PTR, ULONG) override
-    {
-        return Unsupported("CopyMsgService");
-    }
-    STDMETHODIMP RenameMsgService(LPMAPIUID, ULONG, LPTSTR) override { return Unsupported("RenameMsgService"); }
-    STDMETHODIMP ConfigureMsgService(LPMAPIUID uid, ULONG_PTR uiParam, ULONG flags, ULONG count,
-                                     LPSPropValue values) override;
-    STDMETHODIMP OpenProfileSection(LPMAPIUID, LPCIID, ULONG, LPPROFSECT*) override
-    {
-        return Unsupported("OpenProfileSection");
-    }
-    STDMETHODIMP MsgServiceTransportOrder(ULONG, LPMAPIUID, ULONG) override
-    {
-        return Unsupported("MsgServiceTransportOrder");
-    }
-    STDMETHODIMP AdminProviders(LPMAPIUID, ULONG, LPPROVIDERADMIN*) override { return Unsupported("AdminProviders"); }
-    STDMETHODIMP SetPrimaryIdentity(LPMAPIUID, ULONG) override { return Unsupported("SetPrimaryIdentity"); }
-    STDMETHODIMP GetProviderTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetProviderTable"); }
-
-private:
-    // The profile as it stands in the state now; null once it has been deleted.
-    const Profile* CurrentProfile(const CStateDirectory& state) const
-    {
-        return FindProfile(state.Profiles(), profileName);
-    }
-    static const Service* FindService(const Profile& profile, const MAPIUID* uid);
-
-    std::string profileName;
-};
-
-const Service* CServiceAdmin::FindService(const Profile& profile, const MAPIUID* uid)
-{
-    for (const Service& service : profile.Services) {
-        if (uid != nullptr && service.Uid == std::string(reinterpret_cast<const char*>(uid->ab), sizeof uid->ab)) {
-            return &service;
-        }
-    }
-    return nullptr;
-}
-
-std::string DescribeUid(const MAPIUID* uid)
-{
-    return uid == nullptr ? "(null)" : HexBytes(std::string(reinterpret_cast<const char*>(uid->ab), sizeof uid->ab));
-}
-
-STDMETHODIMP CServiceAdmin::GetMsgServiceTable(ULONG flags, LPMAPITABLE* table)
-{
-    CCall call(this, "GetMsgServiceTable", "flags=" + Hex(flags));
-    if (table == nullptr) {
-        return call.End(MAPI_E_INVALID_PARAMETER);
-    }
-    *table = nullptr;
-    if (call.Refused()) {
-        return call.End();
-    }
-    const Profile* profile = CurrentProfile(CStateDirectory::FromEnvironment());
-    if (profile == nullptr) {
-        return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" no longer exists.");
-    }
-    std::vector<Properties> rows;
-    for (const Service& service : profile->Services) {
-        rows.push_back({BytesProperty(PR_SERVICE_UID, service.Uid), BytesProperty(PR_SERVICE_NAME_A, service.Name),
-                        BytesProperty(PR_DISPLAY_NAME_A, service.DisplayName),
-                        NumberProperty(PR_RESOURCE_FLAGS, SERVICE_SINGLE_COPY | SERVICE_PRIMARY_IDENTITY),
-                        BytesProperty(PR_INSTANCE_KEY, service.Uid)});
-    }
-    const bool unicode = (flags & MAPI_UNICODE) != 0;
-    *table = NewTable(MailboxDn(), rows,
-                      {PR_SERVICE_UID, unicode ? PR_SERVICE_NAME_W : PR_SERVICE_NAME_A,
-                       unicode ? PR_DISPLAY_NAME_W : PR_DISPLAY_NAME_A, PR_RESOURCE_FLAGS, PR_INSTANCE_KEY});
-    return call.End();
-}
-
-STDMETHODIMP CServiceAdmin::CreateMsgService(LPTSTR service, LPTSTR displayName, ULONG_PTR, ULONG flags)
-{
-    CCall call(this, "CreateMsgService",
-               "service=" + QuoteAnsi(service, flags) + " display=" + QuoteAnsi(displayName, flags) +
-                   " flags=" + Hex(flags));
-    if (call.Refused()) {
-        return call.End();
-    }
-    const std::string serviceName = AnsiArgument(service, flags);
-    if (!SameTextNoCase(FromAnsi(serviceName), FromAnsi(ExchangeServiceName))) {
-        return call.End(MAPI_E_NOT_FOUND, L"The service " + FromAnsi(serviceName) + L" is not in MAPISVC.INF.");
-    }
-    const CStateDirectory state = CStateDirectory::FromEnvironment();
-    const Profile* profile = CurrentProfile(state);
-    if (profile == nullptr) {
-        return call.End(MAPI_E_NOT_FOUND, L"The profile " + FromAnsi(profileName) + L" no longer exists.");
-    }
-    if (ExchangeService(*profile) != nullptr) {
-        return call.End(MAPI_E_NO_ACCESS, L"The profile already holds this single-copy service.");
-    }
-    const Service added{serviceName, AnsiArgument(displayName, flags), NewServiceUid(), {}};
-    state.ChangeProfile(profile - state.Profiles().data(),
-                        [&](Profile& changed) { changed.Services.push_back(added); });
-    return call.End();
-}
-
-STDMETHODIMP CServiceAdmin::DeleteMsgService(LPMAPIUID uid)
-{
-    CCall call(this, "DeleteMsgService", "uid=" + DescribeUid(uid));
-    if (call.Refused()) {
-        return call.End();
-    }
-    const CStateDirectory state = CStateDirectory::FromEnvironment();
-    const Profile* profile = CurrentProfile(state);
-    const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
-    if (service == nullptr) {
-        return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
-    }
-    const auto serviceIndex = service - profile->Services.data();
-    state.ChangeProfile(profile - state.Profiles().data(), [&](Profile& changed) {
-        changed.Services.erase(changed.Services.begin() + serviceIndex);
-    });
-    return call.End();
-}
-
-STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG flags, ULONG count,
-                                                LPSPropValue values)
-{
-    std::string described;
-    Properties settings;
-    for (ULONG index = 0; values != nullptr && index < count; ++index) {
-        Property setting;
-        if (TakeValue(values[index], setting)) {
-            settings.push_back(setting);
-        }
-        described += " " + PropertyKey(values[index].ulPropTag) + "=" + FormatValue(setting);
-    }
-    const Property* name = FindProperty(settings, PrProfileUnresolvedName);
-    CCall call(this, "ConfigureMsgService", "uid=" + DescribeUid(uid) + " flags=" + Hex(flags) +
-                                                " count=" + std::to_string(count) + described,
-               name == nullptr ? MailboxDn() : FromAnsi(name->Bytes));
-    if (call.Refused()) {
-        return call.End();
-    }
-    if (count != 0 && values == nullptr) {
-        return call.End(MAPI_E_INVALID_PARAMETER);
-    }
-    const CStateDirectory state = CStateDirectory::FromEnvironment();
-    const Profile* profile = CurrentProfile(state);
-    const Service* service = profile == nullptr ? nullptr : FindService(*profile, uid);
-    if (service == nullptr) {
-        return call.End(MAPI_E_NOT_FOUND, L"No such service in the profile.");
-    }
-    Properties configured = service->Props;
-    for (const Property& setting : settings) {
-        SetProperty(configured, setting);
-    }
-    std::wstring dn;
-    const Property* server = FindProperty(configured, PrProfileUnresolvedServer);
-    const Property* mailbox = FindProperty(configured, PrProfileUnresolvedName);
-    // The Exchange service resolves its server and mailbox as soon as it has both, without a dialog here.
-    const HRESULT resolved =
-        server == nullptr || mailbox == nullptr ? S_OK : ResolveExchangeMailbox(server, mailbox, dn);
-    if (FAILED(resolved)) {
-        return call.End(resolved, L"The Exchange server or mailbox could not be resolved.");
-    }
-    const auto serviceIndex = service - profile->Services.data();
-    state.ChangeProfile(profile - state.Profiles().data(),
-                        [&](Profile& changed) { changed.Services[serviceIndex].Props = configured; });
+    *serviceAdmin = new CServiceAdmin(profile->Name);
     return call.End();
 }
 
@@ -309,11 +212,6 @@ STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG 
 IProfAdmin* NewProfAdmin()
 {
     return new CProfAdmin();
-}
-
-IMsgServiceAdmin* NewServiceAdmin(const std::string& profileName)
-{
-    return new CServiceAdmin(profileName);
 }
 
 } // namespace MapiDouble

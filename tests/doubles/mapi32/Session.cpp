@@ -1,7 +1,7 @@
 // MAPILogonEx and IMAPISession. A profile's Exchange service resolves through its two unresolved settings to
 // a mailbox of the world; the session then lists and opens that mailbox's stores.
 
-#include "World.h"
+#include "Double.h"
 
 #include <algorithm>
 #include <map>
@@ -30,9 +30,13 @@ void SessionEnded(const std::string& profileName)
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
     if (const Profile* profile = FindProfile(state.Profiles(), profileName)) {
-        state.RemoveProfile(profile - state.Profiles().data());
+        state.RemoveProfile(static_cast<size_t>(profile - state.Profiles().data()));
     }
 }
+
+// The provider UIDs real stores of these kinds carry in PR_MDB_PROVIDER.
+const std::string PrivateProvider("\x54\x94\xA1\xC0\x29\x7F\x10\x1B\xA5\x87\x08\x00\x2B\x2A\x25\x17", 16);
+const std::string PstProvider("\x4E\x49\x54\x41\xF9\xBF\xB8\x01\x00\xAA\x00\x37\xD9\x6E\x00\x00", 16);
 
 class CSession final : public TObject<IMAPISession> {
 public:
@@ -57,41 +61,22 @@ public:
     STDMETHODIMP GetMsgStoresTable(ULONG flags, LPMAPITABLE* table) override;
     STDMETHODIMP OpenMsgStore(ULONG_PTR uiParam, ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags,
                               LPMDB* store) override;
-    STDMETHODIMP OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) override
-    {
-        return Unsupported("OpenAddressBook");
-    }
-    STDMETHODIMP OpenProfileSection(LPMAPIUID, LPCIID, ULONG, LPPROFSECT*) override
-    {
-        return Unsupported("OpenProfileSection");
-    }
-    STDMETHODIMP GetStatusTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetStatusTable"); }
-    STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*) override
-    {
-        return Unsupported("OpenEntry");
-    }
-    STDMETHODIMP CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*) override
-    {
-        return Unsupported("CompareEntryIDs");
-    }
-    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return Unsupported("Advise"); }
-    STDMETHODIMP Unadvise(ULONG) override { return Unsupported("Unadvise"); }
-    STDMETHODIMP MessageOptions(ULONG_PTR, ULONG, LPTSTR, LPMESSAGE) override { return Unsupported("MessageOptions"); }
-    STDMETHODIMP QueryDefaultMessageOpt(LPTSTR, ULONG, ULONG*, LPSPropValue*) override
-    {
-        return Unsupported("QueryDefaultMessageOpt");
-    }
-    STDMETHODIMP EnumAdrTypes(ULONG, ULONG*, LPTSTR**) override { return Unsupported("EnumAdrTypes"); }
-    STDMETHODIMP QueryIdentity(ULONG*, LPENTRYID*) override { return Unsupported("QueryIdentity"); }
+    UNSUPPORTED(OpenAddressBook, ULONG_PTR, LPCIID, ULONG, LPADRBOOK*)
+    UNSUPPORTED(OpenProfileSection, LPMAPIUID, LPCIID, ULONG, LPPROFSECT*)
+    UNSUPPORTED(GetStatusTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(OpenEntry, ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*)
+    UNSUPPORTED(CompareEntryIDs, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*)
+    UNSUPPORTED(Advise, ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*)
+    UNSUPPORTED(Unadvise, ULONG)
+    UNSUPPORTED(MessageOptions, ULONG_PTR, ULONG, LPTSTR, LPMESSAGE)
+    UNSUPPORTED(QueryDefaultMessageOpt, LPTSTR, ULONG, ULONG*, LPSPropValue*)
+    UNSUPPORTED(EnumAdrTypes, ULONG, ULONG*, LPTSTR**)
+    UNSUPPORTED(QueryIdentity, ULONG*, LPENTRYID*)
     STDMETHODIMP Logoff(ULONG_PTR uiParam, ULONG flags, ULONG reserved) override;
-    STDMETHODIMP SetDefaultStore(ULONG, ULONG, LPENTRYID) override { return Unsupported("SetDefaultStore"); }
-    STDMETHODIMP AdminServices(ULONG flags, LPSERVICEADMIN* serviceAdmin) override;
-    STDMETHODIMP ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG, ULONG, ULONG,
-                          LPSTR) override
-    {
-        return Unsupported("ShowForm");
-    }
-    STDMETHODIMP PrepareForm(LPCIID, LPMESSAGE, ULONG*) override { return Unsupported("PrepareForm"); }
+    UNSUPPORTED(SetDefaultStore, ULONG, ULONG, LPENTRYID)
+    UNSUPPORTED(AdminServices, ULONG, LPSERVICEADMIN*)
+    UNSUPPORTED(ShowForm, ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG, ULONG, ULONG, LPSTR)
+    UNSUPPORTED(PrepareForm, LPCIID, LPMESSAGE, ULONG*)
 
 private:
     std::string profileName;
@@ -99,11 +84,9 @@ private:
     bool storeOpened = false;
 };
 
-constexpr wchar_t EndedText[] = L"The session has been logged off.";
-
-STDMETHODIMP CSession::GetMsgStoresTable(ULONG flags, LPMAPITABLE* table)
+STDMETHODIMP CSession::GetMsgStoresTable(ULONG, LPMAPITABLE* table)
 {
-    CCall call(this, "GetMsgStoresTable", "flags=" + Hex(flags));
+    CCall call(this, "GetMsgStoresTable");
     if (table == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -112,25 +95,23 @@ STDMETHODIMP CSession::GetMsgStoresTable(ULONG flags, LPMAPITABLE* table)
         return call.End();
     }
     if (loggedOff) {
-        return call.End(MAPI_E_END_OF_SESSION, EndedText);
+        return call.End(MAPI_E_END_OF_SESSION);
     }
     std::vector<Properties> rows;
     if (const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn())) {
         for (const std::wstring& kind : mailbox->Stores) {
-            rows.push_back(StoreProperties(*mailbox, kind, true));
+            rows.push_back({BytesProperty(PR_ENTRYID, MakeEntryId('S', kind, mailbox->Dn)),
+                            NumberProperty(PR_DEFAULT_STORE, kind == mailbox->DefaultStore),
+                            BytesProperty(PR_MDB_PROVIDER, kind == L"private" ? PrivateProvider : PstProvider)});
         }
     }
-    const ULONG nameColumn = (flags & MAPI_UNICODE) != 0 ? PR_DISPLAY_NAME_W : PR_DISPLAY_NAME_A;
-    *table = NewTable(MailboxDn(), rows, {PR_ENTRYID, nameColumn, PR_DEFAULT_STORE, PR_MDB_PROVIDER});
+    *table = NewTable(MailboxDn(), rows, {PR_ENTRYID, PR_DEFAULT_STORE, PR_MDB_PROVIDER});
     return call.End();
 }
 
-STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, LPMDB* store)
+STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LPCIID, ULONG flags, LPMDB* store)
 {
-    EntryRef ref;
-    const bool known = ParseEntryId(size, entryId, ref) && (ref.Type == 'W' || ref.Type == 'S');
-    CCall call(this, "OpenMsgStore", "store=" + (known ? ToAnsi(ref.Part) : std::string("(unknown)")) +
-                                         " flags=" + Hex(flags));
+    CCall call(this, "OpenMsgStore");
     if (store == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -139,32 +120,27 @@ STDMETHODIMP CSession::OpenMsgStore(ULONG_PTR, ULONG size, LPENTRYID entryId, LP
         return call.End();
     }
     if (loggedOff) {
-        return call.End(MAPI_E_END_OF_SESSION, EndedText);
+        return call.End(MAPI_E_END_OF_SESSION);
     }
     if ((flags & MDB_NO_DIALOG) == 0) {
         NoteMisuse("OpenMsgStore without MDB_NO_DIALOG: the store provider may prompt");
     }
-    const Mailbox* mailbox = known && SameTextNoCase(ref.Dn, MailboxDn())
+    EntryRef ref;
+    const Mailbox* mailbox = ParseEntryId(size, entryId, ref) && ref.Type == 'S' && SameTextNoCase(ref.Dn, MailboxDn())
                                  ? FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), ref.Dn)
                                  : nullptr;
     if (mailbox == nullptr ||
         std::find(mailbox->Stores.begin(), mailbox->Stores.end(), ref.Part) == mailbox->Stores.end()) {
         return call.End(MAPI_E_INVALID_ENTRYID, L"The entry identifier names no store of this session.");
     }
-    if (iid != nullptr && !IsEqualIID(*iid, IID_IMsgStore) && !IsEqualIID(*iid, IID_IMAPIProp)) {
-        return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
-    }
-    if (ref.Part == L"unavailable") {
-        return call.End(MAPI_E_FAILONEPROVIDER, L"The server holding this mailbox cannot be reached.");
-    }
     *store = NewStore(mailbox->Dn, ref.Part, (flags & (MDB_WRITE | MAPI_BEST_ACCESS)) != 0);
     storeOpened = true;
     return call.End();
 }
 
-STDMETHODIMP CSession::Logoff(ULONG_PTR, ULONG flags, ULONG reserved)
+STDMETHODIMP CSession::Logoff(ULONG_PTR, ULONG, ULONG)
 {
-    CCall call(this, "Logoff", "flags=" + Hex(flags) + " reserved=" + Hex(reserved));
+    CCall call(this, "Logoff");
     if (call.Refused()) {
         return call.End();
     }
@@ -172,20 +148,6 @@ STDMETHODIMP CSession::Logoff(ULONG_PTR, ULONG flags, ULONG reserved)
         loggedOff = true;
         SessionEnded(profileName);
     }
-    return call.End();
-}
-
-STDMETHODIMP CSession::AdminServices(ULONG flags, LPSERVICEADMIN* serviceAdmin)
-{
-    CCall call(this, "AdminServices", "flags=" + Hex(flags));
-    if (serviceAdmin == nullptr) {
-        return call.End(MAPI_E_INVALID_PARAMETER);
-    }
-    *serviceAdmin = nullptr;
-    if (call.Refused()) {
-        return call.End();
-    }
-    *serviceAdmin = NewServiceAdmin(profileName);
     return call.End();
 }
 
@@ -202,13 +164,11 @@ void DeleteWhenUnused(const std::string& profileName)
     ProfilesToDelete().insert(profileName);
 }
 
-HRESULT LogonToProfile(ULONG_PTR, LPTSTR name, LPTSTR password, ULONG flags, LPMAPISESSION* session)
+HRESULT LogonToProfile(LPTSTR name, ULONG flags, LPMAPISESSION* session)
 {
     bool present = false;
     const std::string profileName = AnsiArgument(name, flags, &present);
-    CCall call(nullptr, "MAPILogonEx",
-               "profile=" + QuoteAnsi(name, flags) + " password=" + QuoteAnsi(password, flags) + " flags=" + Hex(flags),
-               ProfileMailbox(profileName));
+    CCall call(nullptr, "MAPILogonEx", ProfileMailbox(profileName));
     if (session == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -228,15 +188,11 @@ HRESULT LogonToProfile(ULONG_PTR, LPTSTR name, LPTSTR password, ULONG flags, LPM
         return call.End(MAPI_E_LOGON_FAILED);
     }
     std::wstring dn;
-    const Service* service = ExchangeService(*profile);
-    const HRESULT resolved =
-        service == nullptr ? S_OK
-                           : ResolveExchangeMailbox(FindProperty(service->Props, PrProfileUnresolvedServer),
-                                                    FindProperty(service->Props, PrProfileUnresolvedName), dn);
+    const HRESULT resolved = !profile->HasService ? S_OK : ResolveExchangeMailbox(profile->Settings, dn);
     if (FAILED(resolved)) {
         // Settings the service could not resolve now fail the logon itself.
         return call.End(resolved == MAPI_E_NETWORK_ERROR || resolved == MAPI_E_UNCONFIGURED ? resolved
-                                                                                             : MAPI_E_LOGON_FAILED);
+                                                                                            : MAPI_E_LOGON_FAILED);
     }
     *session = new CSession(profile->Name, dn);
     return call.End();

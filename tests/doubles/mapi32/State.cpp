@@ -1,10 +1,9 @@
 #include "State.h"
 
-#include "StateText.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <utility>
 
 namespace MapiDouble {
@@ -19,80 +18,130 @@ constexpr wchar_t UsesFile[] = L"uses.txt";
 constexpr wchar_t AccountingFile[] = L"accounting.txt";
 constexpr wchar_t CallsFile[] = L"calls.txt";
 
+// A "[kind]" line and the "key=value" lines after it.
+struct Block {
+    std::string Kind;
+    std::vector<std::pair<std::string, std::string>> Entries;
+
+    const std::string* Find(const std::string& key) const
+    {
+        for (const auto& entry : Entries) {
+            if (entry.first == key) {
+                return &entry.second;
+            }
+        }
+        return nullptr;
+    }
+    void Add(const std::string& key, const std::string& value) { Entries.emplace_back(key, value); }
+    std::wstring Wide(const char* key, const std::wstring& fallback = L"") const;
+    ULONG Number(const char* key, ULONG fallback) const
+    {
+        const std::string* text = Find(key);
+        return text == nullptr || text->empty() ? fallback : std::strtoul(text->c_str(), nullptr, 0);
+    }
+};
+
+// Blank lines and lines starting with "#" are ignored.
+std::vector<Block> ParseBlocks(const std::string& text)
+{
+    std::vector<Block> blocks;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (line.front() == '[' && line.back() == ']') {
+            blocks.push_back(Block{line.substr(1, line.size() - 2), {}});
+        } else if (equals != std::string::npos && !blocks.empty()) {
+            blocks.back().Add(line.substr(0, equals), line.substr(equals + 1));
+        }
+    }
+    return blocks;
+}
+
+std::string FormatBlock(const Block& block)
+{
+    std::string text = "[" + block.Kind + "]\n";
+    for (const auto& entry : block.Entries) {
+        text += entry.first + "=" + entry.second + "\n";
+    }
+    return text;
+}
+
+std::string Narrow(UINT codePage, const std::wstring& text)
+{
+    const int size =
+        WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], size, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring Wide(UINT codePage, const std::string& text)
+{
+    const int size = MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], size);
+    return wide;
+}
+
+std::wstring UnescapeWide(const std::string& text)
+{
+    std::string out;
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char code = text[at] == '\\' && at + 1 < text.size() ? text[++at] : '\0';
+        out += code == 'n' ? '\n' : code == 'r' ? '\r' : code != '\0' ? code : text[at];
+    }
+    return Wide(CP_UTF8, out);
+}
+
+std::wstring Block::Wide(const char* key, const std::wstring& fallback) const
+{
+    const std::string* text = Find(key);
+    return text == nullptr ? fallback : UnescapeWide(*text);
+}
+
 struct NamedTag {
     const char* Name;
     ULONG Tag;
 };
 
-// Tags the world commonly holds, by name; any other is written as its hexadecimal value.
+// The tags the world holds; a key that names none of them is not a property.
 constexpr NamedTag NamedTags[] = {
     {"PR_SUBJECT_W", 0x0037001F},
-    {"PR_SUBJECT_A", 0x0037001E},
     {"PR_BODY_W", 0x1000001F},
-    {"PR_BODY_A", 0x1000001E},
-    {"PR_MESSAGE_CLASS_W", 0x001A001F},
-    {"PR_MESSAGE_CLASS_A", 0x001A001E},
-    {"PR_DISPLAY_NAME_W", 0x3001001F},
-    {"PR_DISPLAY_NAME_A", 0x3001001E},
     {"PR_PROFILE_UNRESOLVED_NAME", 0x6607001E},
     {"PR_PROFILE_UNRESOLVED_SERVER", 0x6608001E},
 };
 
-ULONG ParseNumber(const std::string* text, ULONG fallback)
+// Every entry whose key names a property; string values only, as the world keeps them.
+Properties ReadProperties(const Block& block)
 {
-    return text == nullptr || text->empty() ? fallback : std::strtoul(text->c_str(), nullptr, 0);
-}
-
-std::wstring WideValue(const Block& block, const char* key, const std::wstring& fallback = L"")
-{
-    const std::string* text = block.Find(key);
-    return text == nullptr ? fallback : UnescapeWide(*text);
-}
-
-std::string BytesValue(const Block& block, const char* key)
-{
-    const std::string* text = block.Find(key);
-    return text == nullptr ? std::string() : UnescapeBytes(*text);
-}
-
-std::vector<std::wstring> SplitList(const std::wstring& text)
-{
-    std::vector<std::wstring> items;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t comma = std::min(text.find(L',', start), text.size());
-        if (comma > start) {
-            items.push_back(text.substr(start, comma - start));
-        }
-        start = comma + 1;
-    }
-    return items;
-}
-
-std::wstring JoinList(const std::vector<std::wstring>& items)
-{
-    std::wstring text;
-    for (const std::wstring& item : items) {
-        text += (text.empty() ? L"" : L",") + item;
-    }
-    return text;
-}
-
-// Every entry whose key names a property.
-void ReadProperties(const Block& block, Properties& properties)
-{
-    for (const auto& entry : block.Entries) {
-        ULONG tag = 0;
-        if (PropertyTagFromKey(entry.first, tag)) {
-            SetProperty(properties, ParseValue(tag, entry.second));
+    Properties properties;
+    for (const NamedTag& named : NamedTags) {
+        if (block.Find(named.Name) != nullptr) {
+            const std::wstring text = block.Wide(named.Name);
+            properties.push_back(PROP_TYPE(named.Tag) == PT_UNICODE ? UnicodeProperty(named.Tag, text)
+                                                                    : BytesProperty(named.Tag, ToAnsi(text)));
         }
     }
+    return properties;
 }
 
 void WriteProperties(Block& block, const Properties& properties)
 {
     for (const Property& property : properties) {
-        block.Add(PropertyKey(property.Tag), FormatValue(property));
+        for (const NamedTag& named : NamedTags) {
+            if (named.Tag == property.Tag) {
+                block.Add(named.Name,
+                          EscapeWide(PROP_TYPE(property.Tag) == PT_UNICODE ? property.Text : FromAnsi(property.Bytes)));
+            }
+        }
     }
 }
 
@@ -102,32 +151,30 @@ std::vector<Mailbox> ParseMailboxes(const std::string& text)
     for (const Block& block : ParseBlocks(text)) {
         if (block.Kind == "mailbox") {
             Mailbox mailbox;
-            mailbox.Server = WideValue(block, "server");
-            mailbox.Dn = WideValue(block, "dn");
-            mailbox.Name = WideValue(block, "name", mailbox.Dn.substr(mailbox.Dn.find_last_of(L'=') + 1));
-            mailbox.Stores = SplitList(WideValue(block, "stores", L"private"));
-            mailbox.DefaultStore = WideValue(block, "default", L"private");
-            mailbox.ValueLimit = ParseNumber(block.Find("limit"), mailbox.ValueLimit);
-            mailbox.NextId = ParseNumber(block.Find("next"), 0);
+            mailbox.Server = block.Wide("server");
+            mailbox.Dn = block.Wide("dn");
+            mailbox.Name = block.Wide("name", mailbox.Dn.substr(mailbox.Dn.find_last_of(L'=') + 1));
+            std::wstringstream stores(block.Wide("stores", L"private"));
+            mailbox.Stores.clear();
+            for (std::wstring store; std::getline(stores, store, L',');) {
+                mailbox.Stores.push_back(store);
+            }
+            mailbox.DefaultStore = block.Wide("default", L"private");
+            mailbox.ValueLimit = block.Number("limit", mailbox.ValueLimit);
+            mailbox.NextId = block.Number("next", 1);
             mailboxes.push_back(mailbox);
         } else if (block.Kind == "message" && !mailboxes.empty()) {
-            Message message;
-            message.Id = ParseNumber(block.Find("id"), 0);
-            message.Associated = ParseNumber(block.Find("associated"), 0) != 0;
-            ReadProperties(block, message.Props);
-            mailboxes.back().Messages.push_back(message);
+            mailboxes.back().Messages.push_back(
+                Message{block.Number("id", 0), block.Number("associated", 0) != 0, ReadProperties(block)});
         }
     }
     for (Mailbox& mailbox : mailboxes) {
         for (const Message& message : mailbox.Messages) {
             mailbox.NextId = std::max(mailbox.NextId, message.Id + 1);
         }
-        mailbox.NextId = std::max<ULONG>(mailbox.NextId, 1);
         // A message seeded without an id gets the next free one.
         for (Message& message : mailbox.Messages) {
-            if (message.Id == 0) {
-                message.Id = mailbox.NextId++;
-            }
+            message.Id = message.Id == 0 ? mailbox.NextId++ : message.Id;
         }
     }
     return mailboxes;
@@ -136,24 +183,26 @@ std::vector<Mailbox> ParseMailboxes(const std::string& text)
 // A mailbox and its messages, as blocks.
 std::string FormatMailbox(const Mailbox& mailbox)
 {
-    std::vector<Block> blocks;
     Block block{"mailbox", {}};
     block.Add("server", EscapeWide(mailbox.Server));
     block.Add("dn", EscapeWide(mailbox.Dn));
     block.Add("name", EscapeWide(mailbox.Name));
-    block.Add("stores", EscapeWide(JoinList(mailbox.Stores)));
+    std::wstring stores;
+    for (const std::wstring& store : mailbox.Stores) {
+        stores += (stores.empty() ? L"" : L",") + store;
+    }
+    block.Add("stores", EscapeWide(stores));
     block.Add("default", EscapeWide(mailbox.DefaultStore));
     block.Add("limit", std::to_string(mailbox.ValueLimit));
     block.Add("next", std::to_string(mailbox.NextId));
-    blocks.push_back(block);
+    std::string text = FormatBlock(block);
     for (const Message& message : mailbox.Messages) {
-        Block messageBlock{"message", {}};
-        messageBlock.Add("id", std::to_string(message.Id));
-        messageBlock.Add("associated", message.Associated ? "1" : "0");
+        Block messageBlock{"message",
+                           {{"id", std::to_string(message.Id)}, {"associated", message.Associated ? "1" : "0"}}};
         WriteProperties(messageBlock, message.Props);
-        blocks.push_back(messageBlock);
+        text += "\n" + FormatBlock(messageBlock);
     }
-    return FormatBlocks(blocks);
+    return text;
 }
 
 std::vector<Profile> ParseProfiles(const std::string& text)
@@ -161,67 +210,43 @@ std::vector<Profile> ParseProfiles(const std::string& text)
     std::vector<Profile> profiles;
     for (const Block& block : ParseBlocks(text)) {
         if (block.Kind == "profile") {
-            profiles.push_back(Profile{BytesValue(block, "name"), {}});
-        } else if (block.Kind == "service" && !profiles.empty()) {
-            Service service;
-            service.Name = BytesValue(block, "name");
-            service.DisplayName = BytesValue(block, "display");
-            const std::string* uid = block.Find("uid");
-            service.Uid = uid == nullptr ? std::string() : BytesFromHex(*uid);
-            ReadProperties(block, service.Props);
-            profiles.back().Services.push_back(service);
+            profiles.push_back(
+                Profile{ToAnsi(block.Wide("name")), block.Find("service") != nullptr, ReadProperties(block)});
         }
     }
     return profiles;
 }
 
-// A profile and its services, as blocks.
 std::string FormatProfile(const Profile& profile)
 {
-    std::vector<Block> blocks{Block{"profile", {{"name", EscapeBytes(profile.Name)}}}};
-    for (const Service& service : profile.Services) {
-        Block block{"service", {}};
-        block.Add("name", EscapeBytes(service.Name));
-        block.Add("display", EscapeBytes(service.DisplayName));
-        block.Add("uid", HexBytes(service.Uid));
-        WriteProperties(block, service.Props);
-        blocks.push_back(block);
+    Block block{"profile", {{"name", EscapeWide(FromAnsi(profile.Name))}}};
+    if (profile.HasService) {
+        block.Add("service", "MSEMS");
     }
-    return FormatBlocks(blocks);
+    WriteProperties(block, profile.Settings);
+    return FormatBlock(block);
 }
 
 std::vector<Fault> ParseFaults(const std::string& text)
 {
     std::vector<Fault> faults;
     for (const Block& block : ParseBlocks(text)) {
-        if (block.Kind == "fault") {
-            Fault fault;
-            fault.Call = WideValue(block, "call");
-            fault.Result = static_cast<HRESULT>(ParseNumber(block.Find("result"), static_cast<ULONG>(E_FAIL)));
-            fault.Use = ParseNumber(block.Find("use"), 0);
-            fault.Mailbox = WideValue(block, "mailbox");
-            fault.Text = WideValue(block, "text");
-            faults.push_back(fault);
-        }
+        faults.push_back(Fault{block.Wide("call"), static_cast<HRESULT>(block.Number("result", E_FAIL)),
+                               block.Number("use", 0), block.Wide("mailbox"), block.Wide("text")});
     }
     return faults;
 }
 
 std::string FormatFault(const Fault& fault)
 {
-    Block block{"fault", {}};
-    block.Add("call", EscapeWide(fault.Call));
-    block.Add("result", HexResult(fault.Result));
-    if (fault.Use != 0) {
-        block.Add("use", std::to_string(fault.Use));
-    }
-    if (!fault.Mailbox.empty()) {
-        block.Add("mailbox", EscapeWide(fault.Mailbox));
-    }
-    if (!fault.Text.empty()) {
-        block.Add("text", EscapeWide(fault.Text));
-    }
-    return FormatBlocks({block});
+    char result[16];
+    std::snprintf(result, sizeof result, "0x%08lx", static_cast<unsigned long>(fault.Result));
+    return FormatBlock(Block{"fault",
+                             {{"call", EscapeWide(fault.Call)},
+                              {"result", result},
+                              {"use", std::to_string(fault.Use)},
+                              {"mailbox", EscapeWide(fault.Mailbox)},
+                              {"text", EscapeWide(fault.Text)}}});
 }
 
 // Entries one after another, their blocks separated by a blank line as everywhere in a file.
@@ -239,18 +264,13 @@ std::string FormatAll(const std::vector<TEntry>& entries, std::string (*format)(
 struct FileStamp {
     bool Exists = false;
     ULONGLONG Size = 0;
-    ULONGLONG WriteTime = 0;
+    FILETIME WriteTime{};
 
     bool operator==(const FileStamp& other) const
     {
-        return Exists == other.Exists && Size == other.Size && WriteTime == other.WriteTime;
+        return Exists == other.Exists && Size == other.Size && CompareFileTime(&WriteTime, &other.WriteTime) == 0;
     }
 };
-
-ULONGLONG Combine(DWORD high, DWORD low)
-{
-    return (static_cast<ULONGLONG>(high) << 32) | low;
-}
 
 FileStamp StampOf(const std::wstring& path)
 {
@@ -258,8 +278,8 @@ FileStamp StampOf(const std::wstring& path)
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return FileStamp();
     }
-    return FileStamp{true, Combine(data.nFileSizeHigh, data.nFileSizeLow),
-                     Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+    return FileStamp{true, (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                     data.ftLastWriteTime};
 }
 
 std::string ReadText(const std::wstring& path)
@@ -279,27 +299,25 @@ std::string ReadText(const std::wstring& path)
     return text;
 }
 
-// Writes the whole file and returns its stamp as this write left it: no one else can write in between. The
-// file is overwritten in place and then cut to length; truncating it first, which makes ext4 start writing it
-// back at close, doubled the cost of a write here.
-FileStamp WriteText(const std::wstring& path, const std::string& text)
+// Writes the whole file, or appends to it, and returns its stamp as this write left it. A rewrite overwrites
+// in place and then cuts to length: truncating first, which makes ext4 write the file back at close, doubled
+// the cost of a write here.
+FileStamp WriteText(const std::wstring& path, const std::string& text, bool append = false)
 {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return FileStamp();
     }
     DWORD written = 0;
-    FILETIME writeTime{};
+    FileStamp stamp{true};
     LARGE_INTEGER size{};
     const bool known = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                       SetEndOfFile(file) && GetFileTime(file, nullptr, nullptr, &writeTime) &&
+                       (append || SetEndOfFile(file)) && GetFileTime(file, nullptr, nullptr, &stamp.WriteTime) &&
                        GetFileSizeEx(file, &size);
     CloseHandle(file);
-    if (!known) {
-        return FileStamp();
-    }
-    return FileStamp{true, static_cast<ULONGLONG>(size.QuadPart),
-                     Combine(writeTime.dwHighDateTime, writeTime.dwLowDateTime)};
+    stamp.Size = static_cast<ULONGLONG>(size.QuadPart);
+    return known ? stamp : FileStamp();
 }
 
 // One state file as this process last read or wrote it, with the text of each entry, so that the double's many
@@ -311,7 +329,7 @@ public:
     using Parser = std::vector<TEntry> (*)(const std::string&);
     using Formatter = std::string (*)(const TEntry&);
 
-    TCachedFile(Parser parser, Formatter formatter) : parse(parser), format(formatter) {}
+    TCachedFile(Parser parser, Formatter formatter) : parse(parser), format(formatter) { }
 
     const std::vector<TEntry>& View(const std::wstring& path)
     {
@@ -324,8 +342,7 @@ public:
         }
         FileStamp current = StampOf(path);
         if (!current.Exists) {
-            // The directory is stamped before the file is looked for once more, so a file added after that look
-            // changes the directory's stamp.
+            // Stamped before the file is looked for once more, so a file added after that look changes it.
             directoryStamp = StampOf(directory);
             current = StampOf(path);
         }
@@ -339,56 +356,25 @@ public:
         return entries;
     }
 
-    void Change(const std::wstring& path, size_t index, const std::function<void(TEntry&)>& change)
-    {
-        Take(path);
-        change(entries.at(index));
-        texts[index] = format(entries[index]);
-        Write();
-    }
-
-    void Add(const std::wstring& path, const TEntry& entry)
-    {
-        Take(path);
-        entries.push_back(entry);
-        texts.push_back(format(entry));
-        Write();
-    }
-
-    void Remove(const std::wstring& path, size_t index)
-    {
-        Take(path);
-        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
-        texts.erase(texts.begin() + static_cast<std::ptrdiff_t>(index));
-        Write();
-    }
-
-private:
-    // An edit works on the view its caller just read; only another directory's file is read first.
-    void Take(const std::wstring& path)
+    // Edits the view its caller just read, then writes the file.
+    void Edit(const std::wstring& path,
+              const std::function<void(std::vector<TEntry>&, std::vector<std::string>&)>& edit)
     {
         if (path != filePath) {
             View(path);
         }
-    }
-
-    // The file's text is put together in a buffer kept from one write to the next: fresh memory on every write
-    // cost more than the write itself.
-    void Write()
-    {
-        fileText.clear();
+        edit(entries, texts);
+        std::string fileText;
         for (size_t index = 0; index < entries.size(); ++index) {
             if (texts[index].empty()) {
                 texts[index] = format(entries[index]);
             }
-            if (!fileText.empty()) {
-                fileText += '\n';
-            }
-            fileText += texts[index];
+            fileText += (index == 0 ? "" : "\n") + texts[index];
         }
         stamp = WriteText(filePath, fileText);
     }
 
+private:
     Parser parse;
     Formatter format;
     std::wstring filePath;
@@ -396,7 +382,6 @@ private:
     FileStamp directoryStamp;
     std::vector<TEntry> entries;
     std::vector<std::string> texts;
-    std::string fileText;
 };
 
 TCachedFile<Mailbox>& MailboxCache()
@@ -411,22 +396,6 @@ TCachedFile<Profile>& ProfileCache()
     return cache;
 }
 
-std::vector<ULONG> ParseDelay(const std::string& text)
-{
-    return {static_cast<ULONG>(std::strtoul(text.c_str(), nullptr, 10))};
-}
-
-std::string FormatDelay(const ULONG& delay)
-{
-    return std::to_string(delay);
-}
-
-TCachedFile<ULONG>& DelayCache()
-{
-    static TCachedFile<ULONG> cache(ParseDelay, FormatDelay);
-    return cache;
-}
-
 TCachedFile<Fault>& FaultCache()
 {
     static TCachedFile<Fault> cache(ParseFaults, FormatFault);
@@ -434,6 +403,25 @@ TCachedFile<Fault>& FaultCache()
 }
 
 } // namespace
+
+std::string ToAnsi(const std::wstring& text)
+{
+    return Narrow(CP_ACP, text);
+}
+
+std::wstring FromAnsi(const std::string& text)
+{
+    return Wide(CP_ACP, text);
+}
+
+std::string EscapeWide(const std::wstring& text)
+{
+    std::string out;
+    for (const char c : Narrow(CP_UTF8, text)) {
+        out += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+    }
+    return out;
+}
 
 Property UnicodeProperty(ULONG tag, const std::wstring& text)
 {
@@ -461,23 +449,18 @@ Property NumberProperty(ULONG tag, LONG number)
 
 const Property* FindProperty(const Properties& properties, ULONG tag)
 {
-    for (const Property& property : properties) {
-        if (PROP_ID(property.Tag) == PROP_ID(tag)) {
-            return &property;
-        }
-    }
-    return nullptr;
+    const auto found = std::find_if(properties.begin(), properties.end(),
+                                    [&](const Property& property) { return PROP_ID(property.Tag) == PROP_ID(tag); });
+    return found == properties.end() ? nullptr : &*found;
 }
 
 void SetProperty(Properties& properties, const Property& property)
 {
-    for (Property& existing : properties) {
-        if (PROP_ID(existing.Tag) == PROP_ID(property.Tag)) {
-            existing = property;
-            return;
-        }
+    if (const Property* existing = FindProperty(properties, property.Tag)) {
+        properties[static_cast<size_t>(existing - properties.data())] = property;
+    } else {
+        properties.push_back(property);
     }
-    properties.push_back(property);
 }
 
 CStateDirectory CStateDirectory::FromEnvironment()
@@ -485,36 +468,6 @@ CStateDirectory CStateDirectory::FromEnvironment()
     wchar_t buffer[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableW(StateVariable, buffer, MAX_PATH);
     return CStateDirectory(length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(buffer, length));
-}
-
-std::vector<Mailbox> CStateDirectory::LoadMailboxes() const
-{
-    return ParseMailboxes(Read(MailboxesFile));
-}
-
-void CStateDirectory::SaveMailboxes(const std::vector<Mailbox>& mailboxes) const
-{
-    Write(MailboxesFile, FormatAll(mailboxes, FormatMailbox));
-}
-
-std::vector<Profile> CStateDirectory::LoadProfiles() const
-{
-    return ParseProfiles(Read(ProfilesFile));
-}
-
-void CStateDirectory::SaveProfiles(const std::vector<Profile>& profiles) const
-{
-    Write(ProfilesFile, FormatAll(profiles, FormatProfile));
-}
-
-std::vector<Fault> CStateDirectory::LoadFaults() const
-{
-    return ParseFaults(Read(FaultsFile));
-}
-
-void CStateDirectory::SaveFaults(const std::vector<Fault>& faults) const
-{
-    Write(FaultsFile, FormatAll(faults, FormatFault));
 }
 
 const std::vector<Mailbox>& CStateDirectory::Mailboxes() const
@@ -534,66 +487,93 @@ const std::vector<Fault>& CStateDirectory::Faults() const
 
 ULONG CStateDirectory::ServerDelay() const
 {
-    const std::vector<ULONG>& delay = DelayCache().View(FilePath(DelayFile));
-    return delay.empty() ? 0 : delay[0];
+    // Read once: the benchmark writes it before the run, and every call asks.
+    static const ULONG delay = std::strtoul(ReadText(FilePath(DelayFile)).c_str(), nullptr, 10);
+    return delay;
 }
 
 void CStateDirectory::ChangeMailbox(size_t index, const std::function<void(Mailbox&)>& change) const
 {
-    MailboxCache().Change(FilePath(MailboxesFile), index, change);
+    MailboxCache().Edit(FilePath(MailboxesFile), [&](std::vector<Mailbox>& mailboxes, std::vector<std::string>& texts) {
+        change(mailboxes.at(index));
+        texts[index].clear();
+    });
 }
 
 void CStateDirectory::AddProfile(const Profile& profile) const
 {
-    ProfileCache().Add(FilePath(ProfilesFile), profile);
+    ProfileCache().Edit(FilePath(ProfilesFile), [&](std::vector<Profile>& profiles, std::vector<std::string>& texts) {
+        profiles.push_back(profile);
+        texts.emplace_back();
+    });
 }
 
 void CStateDirectory::ChangeProfile(size_t index, const std::function<void(Profile&)>& change) const
 {
-    ProfileCache().Change(FilePath(ProfilesFile), index, change);
+    ProfileCache().Edit(FilePath(ProfilesFile), [&](std::vector<Profile>& profiles, std::vector<std::string>& texts) {
+        change(profiles.at(index));
+        texts[index].clear();
+    });
 }
 
 void CStateDirectory::RemoveProfile(size_t index) const
 {
-    ProfileCache().Remove(FilePath(ProfilesFile), index);
+    ProfileCache().Edit(FilePath(ProfilesFile), [&](std::vector<Profile>& profiles, std::vector<std::string>& texts) {
+        profiles.erase(profiles.begin() + static_cast<std::ptrdiff_t>(index));
+        texts.erase(texts.begin() + static_cast<std::ptrdiff_t>(index));
+    });
+}
+
+std::vector<Mailbox> CStateDirectory::LoadMailboxes() const
+{
+    return ParseMailboxes(ReadText(FilePath(MailboxesFile)));
+}
+
+void CStateDirectory::SaveMailboxes(const std::vector<Mailbox>& mailboxes) const
+{
+    WriteText(FilePath(MailboxesFile), FormatAll(mailboxes, FormatMailbox));
+}
+
+std::vector<Profile> CStateDirectory::LoadProfiles() const
+{
+    return ParseProfiles(ReadText(FilePath(ProfilesFile)));
+}
+
+std::vector<Fault> CStateDirectory::LoadFaults() const
+{
+    return ParseFaults(ReadText(FilePath(FaultsFile)));
+}
+
+void CStateDirectory::SaveFaults(const std::vector<Fault>& faults) const
+{
+    WriteText(FilePath(FaultsFile), FormatAll(faults, FormatFault));
 }
 
 std::vector<ULONG> CStateDirectory::LoadUses() const
 {
     std::vector<ULONG> uses;
-    for (const Block& block : ParseBlocks(Read(UsesFile))) {
-        for (const auto& entry : block.Entries) {
-            const size_t index = std::strtoul(entry.first.c_str(), nullptr, 10);
-            uses.resize(std::max(uses.size(), index + 1));
-            uses[index] = std::strtoul(entry.second.c_str(), nullptr, 10);
-        }
+    std::istringstream lines(ReadText(FilePath(UsesFile)));
+    for (ULONG count = 0; lines >> count;) {
+        uses.push_back(count);
     }
     return uses;
 }
 
 void CStateDirectory::SaveUses(const std::vector<ULONG>& uses) const
 {
-    Block block{"uses", {}};
-    for (size_t index = 0; index < uses.size(); ++index) {
-        block.Add(std::to_string(index), std::to_string(uses[index]));
+    std::string text;
+    for (const ULONG count : uses) {
+        text += std::to_string(count) + "\n";
     }
-    Write(UsesFile, FormatBlocks({block}));
+    WriteText(FilePath(UsesFile), text);
 }
 
 std::vector<Accounting> CStateDirectory::LoadAccounting() const
 {
     std::vector<Accounting> records;
-    for (const Block& block : ParseBlocks(Read(AccountingFile))) {
-        Accounting accounting;
-        accounting.Objects = ParseNumber(block.Find("objects"), 0);
-        accounting.Buffers = ParseNumber(block.Find("buffers"), 0);
-        accounting.Misuses = ParseNumber(block.Find("misuses"), 0);
-        for (const auto& entry : block.Entries) {
-            if (entry.first == "object" || entry.first == "buffer" || entry.first == "misuse") {
-                accounting.Details.push_back(entry.first + " " + entry.second);
-            }
-        }
-        records.push_back(accounting);
+    for (const Block& block : ParseBlocks(ReadText(FilePath(AccountingFile)))) {
+        records.push_back(
+            Accounting{block.Number("objects", 0), block.Number("buffers", 0), block.Number("misuses", 0), {}});
     }
     return records;
 }
@@ -608,43 +588,17 @@ void CStateDirectory::AppendAccounting(const Accounting& accounting) const
         const size_t space = detail.find(' ');
         block.Add(detail.substr(0, space), space == std::string::npos ? "" : detail.substr(space + 1));
     }
-    Append(AccountingFile, FormatBlocks({block}) + "\n");
+    WriteText(FilePath(AccountingFile), FormatBlock(block) + "\n", true);
 }
 
 std::string CStateDirectory::LoadCalls() const
 {
-    return Read(CallsFile);
+    return ReadText(FilePath(CallsFile));
 }
 
 void CStateDirectory::AppendCall(const std::string& line) const
 {
-    Append(CallsFile, line + "\n");
-}
-
-std::wstring CStateDirectory::FilePath(const wchar_t* name) const
-{
-    return path + L"\\" + name;
-}
-
-std::string CStateDirectory::Read(const wchar_t* name) const
-{
-    return ReadText(FilePath(name));
-}
-
-void CStateDirectory::Write(const wchar_t* name, const std::string& text) const
-{
-    WriteText(FilePath(name), text);
-}
-
-void CStateDirectory::Append(const wchar_t* name, const std::string& text) const
-{
-    const HANDLE file = CreateFileW((path + L"\\" + name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                    OPEN_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(file);
-    }
+    WriteText(FilePath(CallsFile), line + "\n", true);
 }
 
 void CCallLog::Append(const CStateDirectory& state, const std::string& line)
@@ -656,9 +610,9 @@ void CCallLog::Append(const CStateDirectory& state, const std::string& line)
                            nullptr, OPEN_ALWAYS, 0, nullptr);
         path = wanted;
     }
+    const std::string text = line + "\n";
+    DWORD written = 0;
     if (file != INVALID_HANDLE_VALUE) {
-        const std::string text = line + "\n";
-        DWORD written = 0;
         WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
 }
@@ -670,68 +624,6 @@ void CCallLog::Close()
     }
     file = INVALID_HANDLE_VALUE;
     path.clear();
-}
-
-std::string PropertyKey(ULONG tag)
-{
-    for (const NamedTag& named : NamedTags) {
-        if (named.Tag == tag) {
-            return named.Name;
-        }
-    }
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%08lX", tag);
-    return buffer;
-}
-
-bool PropertyTagFromKey(const std::string& key, ULONG& tag)
-{
-    for (const NamedTag& named : NamedTags) {
-        if (key == named.Name) {
-            tag = named.Tag;
-            return true;
-        }
-    }
-    if (key.size() == 10 && key.compare(0, 2, "0x") == 0) {
-        tag = std::strtoul(key.c_str(), nullptr, 16);
-        return true;
-    }
-    return false;
-}
-
-std::string FormatValue(const Property& property)
-{
-    switch (PROP_TYPE(property.Tag)) {
-    case PT_UNICODE:
-        return EscapeWide(property.Text);
-    case PT_STRING8:
-        return EscapeBytes(property.Bytes);
-    case PT_BINARY:
-        return HexBytes(property.Bytes);
-    default:
-        return std::to_string(property.Number);
-    }
-}
-
-Property ParseValue(ULONG tag, const std::string& text)
-{
-    switch (PROP_TYPE(tag)) {
-    case PT_UNICODE:
-        return UnicodeProperty(tag, UnescapeWide(text));
-    case PT_STRING8:
-        return BytesProperty(tag, UnescapeBytes(text));
-    case PT_BINARY:
-        return BytesProperty(tag, BytesFromHex(text));
-    default:
-        return NumberProperty(tag, std::strtol(text.c_str(), nullptr, 0));
-    }
-}
-
-std::string HexResult(HRESULT result)
-{
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%08lx", static_cast<unsigned long>(result));
-    return buffer;
 }
 
 } // namespace MapiDouble

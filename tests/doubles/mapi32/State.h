@@ -1,7 +1,7 @@
 #pragma once
 
 // The MAPI double's world and steering, as kept in its state directory (see README.md beside this file).
-// The double, its dump tool and the tests all read and write the directory through this one model.
+// The double and the tests both read and write the directory through this one model.
 
 #include <windows.h>
 #include <mapidefs.h>
@@ -15,12 +15,13 @@ namespace MapiDouble {
 // The double finds its state directory through this variable only.
 constexpr wchar_t StateVariable[] = L"BRISKLET_MAPI_DOUBLE";
 
-// One property value; the member that holds it follows from the tag's type.
+// One property value; the member that holds it follows from the tag's type. The state files keep the two
+// string types; the double's own answers also carry binary values (Bytes) and numbers.
 struct Property {
     ULONG Tag = 0;
-    std::wstring Text;  // PT_UNICODE
-    std::string Bytes;  // PT_STRING8 (ANSI code page) and PT_BINARY
-    LONG Number = 0;    // PT_LONG, and PT_BOOLEAN as 0 or 1
+    std::wstring Text; // PT_UNICODE
+    std::string Bytes; // PT_STRING8 (ANSI code page) and PT_BINARY
+    LONG Number = 0; // PT_LONG, and PT_BOOLEAN as 0 or 1
 };
 using Properties = std::vector<Property>;
 
@@ -44,45 +45,40 @@ struct Mailbox {
     std::wstring Server;
     std::wstring Dn; // legacyExchangeDN
     std::wstring Name;
-    std::vector<std::wstring> Stores{L"private"}; // "private", "public", "unavailable"
-    std::wstring DefaultStore = L"private";        // the store marked default; "none" for no such store
-    ULONG ValueLimit = 32768;                      // bytes of the longest value SetProps takes (RPC buffer)
+    std::vector<std::wstring> Stores{L"private"}; // "private" (the mailbox itself) or "pst"
+    std::wstring DefaultStore = L"private"; // the store marked default; one not listed marks none
+    ULONG ValueLimit = 32768; // bytes of the longest value SetProps takes (RPC buffer)
     ULONG NextId = 1;
     std::vector<Message> Messages;
 };
 
-struct Service {
-    std::string Name;        // ANSI, as created
-    std::string DisplayName; // ANSI, as created
-    std::string Uid;         // the 16 bytes of PR_SERVICE_UID
-    Properties Props;        // as configured
-};
-
+// A profile and its one Exchange service, the only service the double knows (single-copy).
 struct Profile {
     std::string Name; // ANSI, as created
-    std::vector<Service> Services;
+    bool HasService = false; // added by CreateMsgService
+    Properties Settings; // as configured
 };
 
 // Makes a call fail with Result, or, when Result is a warning, do its work and answer the warning.
 struct Fault {
-    std::wstring Call;    // "MAPILogonEx", "IMAPIFolder::DeleteMessages", ...
+    std::wstring Call; // "MAPILogonEx", "IMAPIFolder::DeleteMessages", ...
     HRESULT Result = E_FAIL;
-    ULONG Use = 0;        // only the n-th matching call, counted from 1; 0: every matching call
+    ULONG Use = 0; // only the n-th matching call, counted from 1; 0: every matching call
     std::wstring Mailbox; // only calls made for this mailbox (its legacyExchangeDN); empty: any
-    std::wstring Text;    // what GetLastError then reports; empty: no MAPIERROR
+    std::wstring Text; // what GetLastError then reports; empty: no MAPIERROR
 };
 
 // What was still alive when a process's last MAPIUninitialize ended MAPI.
 struct Accounting {
     ULONG Objects = 0;
     ULONG Buffers = 0;
-    ULONG Misuses = 0;                // frees of blocks that were not live top-level blocks, and the like
+    ULONG Misuses = 0; // calls the MAPI reference forbids
     std::vector<std::string> Details; // one line per object, buffer and misuse
 };
 
 class CStateDirectory {
 public:
-    explicit CStateDirectory(std::wstring directory) : path(std::move(directory)) {}
+    explicit CStateDirectory(std::wstring directory) : path(std::move(directory)) { }
     // The directory named by the double's variable; empty when the variable is not set.
     static CStateDirectory FromEnvironment();
 
@@ -90,15 +86,14 @@ public:
     bool IsSet() const { return !path.empty(); }
 
     // The double's own view of the world, for its many calls: the files as this process last read or wrote
-    // them, read again whenever a file's size or last write time has changed since (the file systems here
-    // give every rewrite a new time). A reference stays valid until the next use of the same file.
+    // them, read again whenever a file's size or last write time has changed since. A reference stays valid
+    // until the next use of the same file.
     const std::vector<Mailbox>& Mailboxes() const;
     const std::vector<Profile>& Profiles() const;
     const std::vector<Fault>& Faults() const;
     // Milliseconds every call that reaches the server waits (server-delay-ms.txt); 0 without the file.
     ULONG ServerDelay() const;
-    // Edit that view and write the file at once, formatting again only the entry they touch. An index is a
-    // position in the view just read.
+    // Edit that view and write the file at once. An index is a position in the view just read.
     void ChangeMailbox(size_t index, const std::function<void(Mailbox&)>& change) const;
     void AddProfile(const Profile& profile) const;
     void ChangeProfile(size_t index, const std::function<void(Profile&)>& change) const;
@@ -107,7 +102,6 @@ public:
     std::vector<Mailbox> LoadMailboxes() const;
     void SaveMailboxes(const std::vector<Mailbox>& mailboxes) const;
     std::vector<Profile> LoadProfiles() const;
-    void SaveProfiles(const std::vector<Profile>& profiles) const;
     std::vector<Fault> LoadFaults() const;
     void SaveFaults(const std::vector<Fault>& faults) const;
     // How often each fault of the steering file has matched so far, by its position there.
@@ -115,15 +109,12 @@ public:
     void SaveUses(const std::vector<ULONG>& uses) const;
     std::vector<Accounting> LoadAccounting() const;
     void AppendAccounting(const Accounting& accounting) const;
-    // One line per MAPI call: name, arguments, " -> " and the result.
+    // One line per MAPI call: its name, " -> " and the result, and the server mark.
     std::string LoadCalls() const;
     void AppendCall(const std::string& line) const;
 
 private:
-    std::wstring FilePath(const wchar_t* name) const;
-    std::string Read(const wchar_t* name) const;
-    void Write(const wchar_t* name, const std::string& text) const;
-    void Append(const wchar_t* name, const std::string& text) const;
+    std::wstring FilePath(const wchar_t* name) const { return path + L"\\" + name; }
 
     std::wstring path;
 };
@@ -146,13 +137,10 @@ private:
     HANDLE file = INVALID_HANDLE_VALUE;
 };
 
-// How property values are named and written in the state files.
-std::string PropertyKey(ULONG tag);
-bool PropertyTagFromKey(const std::string& key, ULONG& tag);
-std::string FormatValue(const Property& property);
-Property ParseValue(ULONG tag, const std::string& text);
-
-// The result as "0x" and eight lower-case hexadecimal digits.
-std::string HexResult(HRESULT result);
+// Wide text as UTF-8 with "\" and line ends escaped, so that no value spans lines.
+std::string EscapeWide(const std::wstring& text);
+// Text conversions in the ANSI code page, as MAPI does them for its narrow interfaces.
+std::string ToAnsi(const std::wstring& text);
+std::wstring FromAnsi(const std::string& text);
 
 } // namespace MapiDouble

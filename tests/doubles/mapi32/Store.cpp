@@ -1,7 +1,8 @@
-// IMsgStore, its Inbox as IMAPIFolder, and IMessage. Messages live in the mailbox's state; a new message
-// joins it at its first SaveChanges. Access follows the flags the objects were opened with.
+// IMsgStore, its Inbox as IMAPIFolder, IMessage and the IStream of a message's property. Messages live in the
+// mailbox's state; a new message joins it at its first SaveChanges. Access follows the flags the objects were
+// opened with.
 
-#include "World.h"
+#include "Double.h"
 
 #include <algorithm>
 
@@ -9,135 +10,105 @@ namespace MapiDouble {
 
 namespace {
 
-constexpr wchar_t InboxPart[] = L"inbox";
-constexpr ULONG ShowSoftDeletes = 0x00000002;
 constexpr wchar_t GoneText[] = L"The mailbox is not in the world.";
+constexpr wchar_t ClosedText[] = L"The message was closed by its last SaveChanges.";
 
-Properties MessageProperties(const std::wstring& dn, const Message& message)
-{
-    Properties properties = message.Props;
-    const std::string entryId = MakeEntryId('M', std::to_wstring(message.Id), dn);
-    SetProperty(properties, BytesProperty(PR_ENTRYID, entryId));
-    SetProperty(properties, BytesProperty(PR_INSTANCE_KEY, entryId));
-    SetProperty(properties, NumberProperty(PR_MESSAGE_FLAGS, message.Associated ? MSGFLAG_ASSOCIATED : 0));
-    SetProperty(properties, NumberProperty(PR_OBJECT_TYPE, MAPI_MESSAGE));
-    return properties;
-}
-
-const Message* FindMessage(const Mailbox& mailbox, ULONG id)
+Message* FindMessage(Mailbox& mailbox, const std::wstring& id)
 {
     const auto found = std::find_if(mailbox.Messages.begin(), mailbox.Messages.end(),
-                                    [&](const Message& message) { return message.Id == id; });
+                                    [&](const Message& message) { return std::to_wstring(message.Id) == id; });
     return found == mailbox.Messages.end() ? nullptr : &*found;
 }
 
-Message* FindMessage(Mailbox& mailbox, ULONG id)
+// The index of the mailbox in the world as it stands, or none.
+bool MailboxIndex(const CStateDirectory& state, const std::wstring& dn, size_t& index)
 {
-    return const_cast<Message*>(FindMessage(static_cast<const Mailbox&>(mailbox), id));
-}
-
-bool IsComputed(ULONG tag)
-{
-    return PROP_ID(tag) == PROP_ID(PR_ENTRYID) || PROP_ID(tag) == PROP_ID(PR_INSTANCE_KEY) ||
-           PROP_ID(tag) == PROP_ID(PR_OBJECT_TYPE) || PROP_ID(tag) == PROP_ID(PR_MESSAGE_FLAGS);
+    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), dn);
+    index = mailbox == nullptr ? 0 : static_cast<size_t>(mailbox - state.Mailboxes().data());
+    return mailbox != nullptr;
 }
 
 ULONG ValueSize(const Property& property)
 {
-    switch (PROP_TYPE(property.Tag)) {
-    case PT_UNICODE:
-        return static_cast<ULONG>((property.Text.size() + 1) * sizeof(wchar_t));
-    case PT_STRING8:
-        return static_cast<ULONG>(property.Bytes.size() + 1);
-    case PT_BINARY:
-        return static_cast<ULONG>(property.Bytes.size());
-    default:
-        return sizeof(LONG);
-    }
-}
-
-bool AnswersAny(LPCIID iid, std::initializer_list<const IID*> answers)
-{
-    if (iid == nullptr) {
-        return true;
-    }
-    for (const IID* answer : answers) {
-        if (IsEqualIID(*iid, *answer)) {
-            return true;
-        }
-    }
-    return false;
+    return static_cast<ULONG>(PROP_TYPE(property.Tag) == PT_UNICODE ? (property.Text.size() + 1) * sizeof(wchar_t)
+                                                                    : property.Bytes.size() + 1);
 }
 
 class CMessage final : public TPropObject<IMessage> {
 public:
-    CMessage(const std::wstring& dn, ULONG messageId, bool isAssociated, bool canWrite)
-        : TPropObject("IMessage", dn, {&IID_IMessage, &IID_IMAPIProp}), id(messageId), associated(isAssociated),
-          writable(canWrite)
+    CMessage(const std::wstring& dn, bool isAssociated)
+        : TPropObject("IMessage", dn, {&IID_IMessage, &IID_IMAPIProp}), associated(isAssociated)
     {
     }
 
+    STDMETHODIMP GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* values) override;
     STDMETHODIMP SaveChanges(ULONG flags) override;
     STDMETHODIMP SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override;
     STDMETHODIMP OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* object) override;
-    STDMETHODIMP GetAttachmentTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetAttachmentTable"); }
-    STDMETHODIMP OpenAttach(ULONG, LPCIID, ULONG, LPATTACH*) override { return Unsupported("OpenAttach"); }
-    STDMETHODIMP CreateAttach(LPCIID, ULONG, ULONG*, LPATTACH*) override { return Unsupported("CreateAttach"); }
-    STDMETHODIMP DeleteAttach(ULONG, ULONG, LPMAPIPROGRESS, ULONG) override { return Unsupported("DeleteAttach"); }
-    STDMETHODIMP GetRecipientTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetRecipientTable"); }
-    STDMETHODIMP ModifyRecipients(ULONG, LPADRLIST) override { return Unsupported("ModifyRecipients"); }
-    STDMETHODIMP SubmitMessage(ULONG) override { return Unsupported("SubmitMessage"); }
-    STDMETHODIMP SetReadFlag(ULONG) override { return Unsupported("SetReadFlag"); }
+    UNSUPPORTED(GetAttachmentTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(OpenAttach, ULONG, LPCIID, ULONG, LPATTACH*)
+    UNSUPPORTED(CreateAttach, LPCIID, ULONG, ULONG*, LPATTACH*)
+    UNSUPPORTED(DeleteAttach, ULONG, ULONG, LPMAPIPROGRESS, ULONG)
+    UNSUPPORTED(GetRecipientTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(ModifyRecipients, ULONG, LPADRLIST)
+    UNSUPPORTED(SubmitMessage, ULONG)
+    UNSUPPORTED(SetReadFlag, ULONG)
 
     // What a stream opened on the message wrote, as the value of `tag` until the next SaveChanges.
-    void TakeStreamed(ULONG tag, const std::string& bytes);
-
-protected:
-    HRESULT CurrentProperties(Properties& properties, std::wstring& text) override;
+    void TakeStreamed(ULONG tag, const std::string& bytes)
+    {
+        Property property;
+        property.Tag = tag;
+        property.Text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+        SetProperty(pending, property);
+    }
 
 private:
-    ULONG id; // 0 until the first SaveChanges puts the message into the mailbox
+    // Why the message cannot be changed now, or S_OK.
+    HRESULT Unchangeable(std::wstring& text) const
+    {
+        text = open ? L"The message is open for reading only." : ClosedText;
+        return !open ? MAPI_E_INVALID_OBJECT : !writable ? MAPI_E_NO_ACCESS : S_OK;
+    }
+
+    ULONG id = 0; // 0 until the first SaveChanges puts the message into the mailbox
     bool associated;
-    bool writable;
+    bool writable = true;
     bool open = true;
     Properties pending;
 };
 
-HRESULT CMessage::CurrentProperties(Properties& properties, std::wstring& text)
+// Only the entry identifier, which is all the tool reads; a message not saved yet has none.
+STDMETHODIMP CMessage::GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* values)
 {
-    Message message{id, associated, {}};
-    if (id != 0) {
-        const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
-        const Message* saved = mailbox == nullptr ? nullptr : FindMessage(*mailbox, id);
-        if (saved == nullptr) {
-            text = L"The message has been deleted.";
-            return MAPI_E_OBJECT_DELETED;
-        }
-        message = *saved;
+    CCall call(this, "GetProps");
+    if (tags == nullptr || count == nullptr || values == nullptr) {
+        return call.End(MAPI_E_INVALID_PARAMETER);
     }
-    for (const Property& property : pending) {
-        SetProperty(message.Props, property);
+    *count = 0;
+    *values = nullptr;
+    if (call.Refused()) {
+        return call.End();
     }
-    properties = MessageProperties(MailboxDn(), message);
-    if (id == 0) {
-        // Not in the mailbox yet, so without an identity.
-        properties.erase(std::remove_if(properties.begin(), properties.end(),
-                                        [](const Property& property) {
-                                            return PROP_ID(property.Tag) == PROP_ID(PR_ENTRYID) ||
-                                                   PROP_ID(property.Tag) == PROP_ID(PR_INSTANCE_KEY);
-                                        }),
-                         properties.end());
+    void* block = nullptr;
+    if (FAILED(AllocateBlock(tags->cValues * sizeof(SPropValue), &block))) {
+        return call.End(MAPI_E_NOT_ENOUGH_MEMORY);
     }
-    return S_OK;
+    const Properties properties{BytesProperty(PR_ENTRYID, MakeEntryId('M', std::to_wstring(id), MailboxDn()))};
+    *values = static_cast<LPSPropValue>(block);
+    bool complete = true;
+    for (ULONG index = 0; index < tags->cValues; ++index) {
+        const ULONG tag = tags->aulPropTag[index];
+        FillValue((*values)[index], id == 0 ? nullptr : FindProperty(properties, tag), tag, block);
+        complete &= PROP_TYPE((*values)[index].ulPropTag) != PT_ERROR;
+    }
+    *count = tags->cValues;
+    return call.End(complete ? S_OK : MAPI_W_ERRORS_RETURNED);
 }
 
 STDMETHODIMP CMessage::SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems)
 {
-    std::string tags;
-    for (ULONG index = 0; values != nullptr && index < count; ++index) {
-        tags += (index == 0 ? "" : ",") + Hex(values[index].ulPropTag);
-    }
-    CCall call(this, "SetProps", "tags=" + tags);
+    CCall call(this, "SetProps");
     if (problems != nullptr) {
         *problems = nullptr;
     }
@@ -147,20 +118,17 @@ STDMETHODIMP CMessage::SetProps(ULONG count, LPSPropValue values, LPSPropProblem
     if (call.Refused()) {
         return call.End();
     }
-    if (!open) {
-        return call.End(MAPI_E_INVALID_OBJECT, L"The message was closed by its last SaveChanges.");
+    std::wstring text;
+    if (const HRESULT refused = Unchangeable(text)) {
+        return call.End(refused, text);
     }
-    if (!writable) {
-        return call.End(MAPI_E_NO_ACCESS, L"The message is open for reading only.");
-    }
-    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
+    const CStateDirectory state = CStateDirectory::FromEnvironment();
+    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
     const ULONG limit = mailbox == nullptr ? 0 : mailbox->ValueLimit;
     std::vector<SPropProblem> found;
     for (ULONG index = 0; index < count; ++index) {
         Property property;
-        if (IsComputed(values[index].ulPropTag)) {
-            found.push_back(SPropProblem{index, values[index].ulPropTag, MAPI_E_COMPUTED});
-        } else if (!TakeValue(values[index], property)) {
+        if (!TakeValue(values[index], property)) {
             found.push_back(SPropProblem{index, values[index].ulPropTag, MAPI_E_INVALID_TYPE});
         } else if (ValueSize(property) > limit) {
             // Larger than the RPC buffer: reported here, while the call itself succeeds.
@@ -179,33 +147,21 @@ STDMETHODIMP CMessage::SetProps(ULONG count, LPSPropValue values, LPSPropProblem
     return call.End();
 }
 
-void CMessage::TakeStreamed(ULONG tag, const std::string& bytes)
-{
-    Property property;
-    property.Tag = tag;
-    if (PROP_TYPE(tag) == PT_UNICODE) {
-        property.Text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-    } else {
-        property.Bytes = bytes;
-    }
-    SetProperty(pending, property);
-}
-
 // A property opened as a stream for writing; what was written becomes the property's value at Commit.
-class CStream final : public TUnknown<IStream> {
+class CStream final : public TObject<IStream> {
 public:
     CStream(CMessage* owner, ULONG propertyTag)
-        : TUnknown("IStream", owner->MailboxDn(), {&IID_ISequentialStream, &IID_IStream}), message(owner),
+        : TObject("IStream", owner->MailboxDn(), {&IID_ISequentialStream, &IID_IStream}), message(owner),
           tag(propertyTag)
     {
         message->AddRef();
     }
     ~CStream() override { message->Release(); }
 
-    STDMETHODIMP Read(void*, ULONG, ULONG*) override { return Unsupported("Read"); }
+    UNSUPPORTED(Read, void*, ULONG, ULONG*)
     STDMETHODIMP Write(const void* data, ULONG size, ULONG* written) override
     {
-        CCall call(this, "Write", "bytes=" + std::to_string(size));
+        CCall call(this, "Write");
         if (written != nullptr) {
             *written = 0;
         }
@@ -221,26 +177,23 @@ public:
         }
         return call.End();
     }
-    STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return Unsupported("Seek"); }
-    STDMETHODIMP SetSize(ULARGE_INTEGER) override { return Unsupported("SetSize"); }
-    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override
+    UNSUPPORTED(Seek, LARGE_INTEGER, DWORD, ULARGE_INTEGER*)
+    UNSUPPORTED(SetSize, ULARGE_INTEGER)
+    UNSUPPORTED(CopyTo, IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*)
+    STDMETHODIMP Commit(DWORD) override
     {
-        return Unsupported("CopyTo");
-    }
-    STDMETHODIMP Commit(DWORD flags) override
-    {
-        CCall call(this, "Commit", "flags=" + Hex(flags));
+        CCall call(this, "Commit");
         if (call.Refused()) {
             return call.End();
         }
         message->TakeStreamed(tag, bytes);
         return call.End();
     }
-    STDMETHODIMP Revert() override { return Unsupported("Revert"); }
-    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Unsupported("LockRegion"); }
-    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return Unsupported("UnlockRegion"); }
-    STDMETHODIMP Stat(STATSTG*, DWORD) override { return Unsupported("Stat"); }
-    STDMETHODIMP Clone(IStream**) override { return Unsupported("Clone"); }
+    UNSUPPORTED(Revert)
+    UNSUPPORTED(LockRegion, ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
+    UNSUPPORTED(UnlockRegion, ULARGE_INTEGER, ULARGE_INTEGER, DWORD)
+    UNSUPPORTED(Stat, STATSTG*, DWORD)
+    UNSUPPORTED(Clone, IStream**)
 
 private:
     CMessage* message;
@@ -248,9 +201,9 @@ private:
     std::string bytes;
 };
 
-STDMETHODIMP CMessage::OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* object)
+STDMETHODIMP CMessage::OpenProperty(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* object)
 {
-    CCall call(this, "OpenProperty", "tag=" + Hex(tag) + " options=" + Hex(options) + " flags=" + Hex(flags));
+    CCall call(this, "OpenProperty");
     if (object == nullptr || iid == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -261,15 +214,13 @@ STDMETHODIMP CMessage::OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG 
     if (!IsEqualIID(*iid, IID_IStream)) {
         return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
     }
-    // Only what the tool asks for: a new value written through the stream.
-    if ((flags & (MAPI_CREATE | MAPI_MODIFY)) != (MAPI_CREATE | MAPI_MODIFY)) {
-        return call.End(MAPI_E_NO_SUPPORT, L"The double streams new values only.");
+    // Only what the tool asks for: a new wide value written through the stream.
+    if ((flags & (MAPI_CREATE | MAPI_MODIFY)) != (MAPI_CREATE | MAPI_MODIFY) || PROP_TYPE(tag) != PT_UNICODE) {
+        return call.End(MAPI_E_NO_SUPPORT, L"The double streams new wide values only.");
     }
-    if (!open) {
-        return call.End(MAPI_E_INVALID_OBJECT, L"The message was closed by its last SaveChanges.");
-    }
-    if (!writable) {
-        return call.End(MAPI_E_NO_ACCESS, L"The message is open for reading only.");
+    std::wstring text;
+    if (const HRESULT refused = Unchangeable(text)) {
+        return call.End(refused, text);
     }
     *object = static_cast<IStream*>(new CStream(this, tag));
     return call.End();
@@ -277,43 +228,39 @@ STDMETHODIMP CMessage::OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG 
 
 STDMETHODIMP CMessage::SaveChanges(ULONG flags)
 {
-    CCall call(this, "SaveChanges", "flags=" + Hex(flags) + (id == 0 ? " new" : " id=" + std::to_string(id)));
+    CCall call(this, "SaveChanges");
     if (call.Refused()) {
         return call.End();
     }
-    if (!open) {
-        return call.End(MAPI_E_INVALID_OBJECT, L"The message was closed by its last SaveChanges.");
-    }
-    if (!writable) {
-        return call.End(MAPI_E_NO_ACCESS, L"The message is open for reading only.");
+    std::wstring text;
+    if (const HRESULT refused = Unchangeable(text)) {
+        return call.End(refused, text);
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
-    if (mailbox == nullptr) {
+    size_t index = 0;
+    if (!MailboxIndex(state, MailboxDn(), index)) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
-    if (id != 0 && FindMessage(*mailbox, id) == nullptr) {
-        return call.End(MAPI_E_OBJECT_DELETED, L"The message has been deleted.");
-    }
-    state.ChangeMailbox(mailbox - state.Mailboxes().data(), [&](Mailbox& changed) {
+    bool deleted = false;
+    state.ChangeMailbox(index, [&](Mailbox& changed) {
         if (id == 0) {
             id = changed.NextId++;
             changed.Messages.push_back(Message{id, associated, {}});
         }
-        Message* message = FindMessage(changed, id);
-        for (const Property& property : pending) {
-            SetProperty(message->Props, property);
+        Message* message = FindMessage(changed, std::to_wstring(id));
+        deleted = message == nullptr;
+        for (size_t each = 0; !deleted && each < pending.size(); ++each) {
+            SetProperty(message->Props, pending[each]);
         }
     });
+    if (deleted) {
+        return call.End(MAPI_E_OBJECT_DELETED, L"The message has been deleted.");
+    }
     pending.clear();
     open = (flags & (KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE)) != 0;
     writable = (flags & KEEP_OPEN_READWRITE) != 0;
     return call.End();
 }
-
-// Opens what an entry identifier of the mailbox names, as stores and folders do.
-HRESULT OpenMailboxEntry(const std::wstring& dn, bool parentWritable, const EntryRef& ref, LPCIID iid, ULONG flags,
-                         ULONG* type, LPUNKNOWN* object, std::wstring& text);
 
 class CFolder final : public TPropObject<IMAPIFolder> {
 public:
@@ -323,73 +270,29 @@ public:
     }
 
     STDMETHODIMP GetContentsTable(ULONG flags, LPMAPITABLE* table) override;
-    STDMETHODIMP GetHierarchyTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetHierarchyTable"); }
-    STDMETHODIMP OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type,
-                           LPUNKNOWN* object) override;
-    STDMETHODIMP SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override
-    {
-        return Unsupported("SetSearchCriteria");
-    }
-    STDMETHODIMP GetSearchCriteria(ULONG, LPSRestriction*, LPENTRYLIST*, ULONG*) override
-    {
-        return Unsupported("GetSearchCriteria");
-    }
+    UNSUPPORTED(GetHierarchyTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(OpenEntry, ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*)
+    UNSUPPORTED(SetSearchCriteria, LPSRestriction, LPENTRYLIST, ULONG)
+    UNSUPPORTED(GetSearchCriteria, ULONG, LPSRestriction*, LPENTRYLIST*, ULONG*)
     STDMETHODIMP CreateMessage(LPCIID iid, ULONG flags, LPMESSAGE* message) override;
-    STDMETHODIMP CopyMessages(LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return Unsupported("CopyMessages");
-    }
+    UNSUPPORTED(CopyMessages, LPENTRYLIST, LPCIID, LPVOID, ULONG, LPMAPIPROGRESS, ULONG)
     STDMETHODIMP DeleteMessages(LPENTRYLIST list, ULONG uiParam, LPMAPIPROGRESS progress, ULONG flags) override;
-    STDMETHODIMP CreateFolder(ULONG, LPTSTR, LPTSTR, LPCIID, ULONG, LPMAPIFOLDER*) override
-    {
-        return Unsupported("CreateFolder");
-    }
-    STDMETHODIMP CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return Unsupported("CopyFolder");
-    }
-    STDMETHODIMP DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return Unsupported("DeleteFolder");
-    }
-    STDMETHODIMP SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override
-    {
-        return Unsupported("SetReadFlags");
-    }
-    STDMETHODIMP GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override { return Unsupported("GetMessageStatus"); }
-    STDMETHODIMP SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG*) override
-    {
-        return Unsupported("SetMessageStatus");
-    }
-    STDMETHODIMP SaveContentsSort(LPSSortOrderSet, ULONG) override { return Unsupported("SaveContentsSort"); }
-    STDMETHODIMP EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG) override { return Unsupported("EmptyFolder"); }
-
-protected:
-    HRESULT CurrentProperties(Properties& properties, std::wstring& text) override;
+    UNSUPPORTED(CreateFolder, ULONG, LPTSTR, LPTSTR, LPCIID, ULONG, LPMAPIFOLDER*)
+    UNSUPPORTED(CopyFolder, ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG)
+    UNSUPPORTED(DeleteFolder, ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG)
+    UNSUPPORTED(SetReadFlags, LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG)
+    UNSUPPORTED(GetMessageStatus, ULONG, LPENTRYID, ULONG, ULONG*)
+    UNSUPPORTED(SetMessageStatus, ULONG, LPENTRYID, ULONG, ULONG, ULONG*)
+    UNSUPPORTED(SaveContentsSort, LPSSortOrderSet, ULONG)
+    UNSUPPORTED(EmptyFolder, ULONG, LPMAPIPROGRESS, ULONG)
 
 private:
     bool writable;
 };
 
-HRESULT CFolder::CurrentProperties(Properties& properties, std::wstring& text)
-{
-    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
-    if (mailbox == nullptr) {
-        text = GoneText;
-        return MAPI_E_NOT_FOUND;
-    }
-    const auto associated = std::count_if(mailbox->Messages.begin(), mailbox->Messages.end(),
-                                          [](const Message& message) { return message.Associated; });
-    properties = {BytesProperty(PR_ENTRYID, MakeEntryId('F', InboxPart, MailboxDn())),
-                  UnicodeProperty(PR_DISPLAY_NAME_W, L"Inbox"), NumberProperty(PR_OBJECT_TYPE, MAPI_FOLDER),
-                  NumberProperty(PR_CONTENT_COUNT, static_cast<LONG>(mailbox->Messages.size() - associated)),
-                  NumberProperty(PR_ASSOC_CONTENT_COUNT, static_cast<LONG>(associated))};
-    return S_OK;
-}
-
 STDMETHODIMP CFolder::GetContentsTable(ULONG flags, LPMAPITABLE* table)
 {
-    CCall call(this, "GetContentsTable", "flags=" + Hex(flags));
+    CCall call(this, "GetContentsTable");
     if (table == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -397,50 +300,29 @@ STDMETHODIMP CFolder::GetContentsTable(ULONG flags, LPMAPITABLE* table)
     if (call.Refused()) {
         return call.End();
     }
-    if ((flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS | MAPI_UNICODE | ShowSoftDeletes)) != 0) {
+    if ((flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS | MAPI_UNICODE)) != 0) {
         return call.End(MAPI_E_UNKNOWN_FLAGS);
     }
     const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
     if (mailbox == nullptr) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
-    const bool associated = (flags & MAPI_ASSOCIATED) != 0;
     std::vector<Properties> rows;
     for (const Message& message : mailbox->Messages) {
-        if (message.Associated == associated) {
-            rows.push_back(MessageProperties(MailboxDn(), message));
+        if (message.Associated == ((flags & MAPI_ASSOCIATED) != 0)) {
+            rows.push_back(message.Props);
+            SetProperty(rows.back(),
+                        BytesProperty(PR_ENTRYID, MakeEntryId('M', std::to_wstring(message.Id), MailboxDn())));
         }
     }
     const bool unicode = (flags & MAPI_UNICODE) != 0;
-    *table = NewTable(MailboxDn(), rows,
-                      {PR_ENTRYID, unicode ? PR_SUBJECT_W : PR_SUBJECT_A,
-                       unicode ? PR_MESSAGE_CLASS_W : PR_MESSAGE_CLASS_A, PR_MESSAGE_FLAGS},
-                      true);
+    *table = NewTable(MailboxDn(), rows, {PR_ENTRYID, unicode ? PR_SUBJECT_W : PR_SUBJECT_A}, true);
     return call.End();
 }
 
-STDMETHODIMP CFolder::OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type,
-                                LPUNKNOWN* object)
+STDMETHODIMP CFolder::CreateMessage(LPCIID, ULONG flags, LPMESSAGE* message)
 {
-    EntryRef ref;
-    const bool known = ParseEntryId(size, entryId, ref);
-    CCall call(this, "OpenEntry", std::string("entry=") + (known ? ref.Type : '?') + " flags=" + Hex(flags));
-    if (type == nullptr || object == nullptr) {
-        return call.End(MAPI_E_INVALID_PARAMETER);
-    }
-    *object = nullptr;
-    if (call.Refused()) {
-        return call.End();
-    }
-    std::wstring text;
-    const HRESULT result = known ? OpenMailboxEntry(MailboxDn(), writable, ref, iid, flags, type, object, text)
-                                 : MAPI_E_INVALID_ENTRYID;
-    return call.End(result, text);
-}
-
-STDMETHODIMP CFolder::CreateMessage(LPCIID iid, ULONG flags, LPMESSAGE* message)
-{
-    CCall call(this, "CreateMessage", "flags=" + Hex(flags));
+    CCall call(this, "CreateMessage");
     if (message == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -451,25 +333,16 @@ STDMETHODIMP CFolder::CreateMessage(LPCIID iid, ULONG flags, LPMESSAGE* message)
     if ((flags & ~(MAPI_ASSOCIATED | MAPI_DEFERRED_ERRORS)) != 0) {
         return call.End(MAPI_E_UNKNOWN_FLAGS);
     }
-    if (!AnswersAny(iid, {&IID_IMessage, &IID_IMAPIProp})) {
-        return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
-    }
     if (!writable) {
         return call.End(MAPI_E_NO_ACCESS, L"The folder is open for reading only.");
     }
-    *message = new CMessage(MailboxDn(), 0, (flags & MAPI_ASSOCIATED) != 0, true);
+    *message = new CMessage(MailboxDn(), (flags & MAPI_ASSOCIATED) != 0);
     return call.End();
 }
 
-STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, ULONG flags)
+STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, ULONG)
 {
-    std::vector<EntryRef> refs(list == nullptr ? 0 : list->cValues);
-    std::string ids;
-    for (size_t index = 0; index < refs.size(); ++index) {
-        const bool known = ParseEntryId(list->lpbin[index].cb, list->lpbin[index].lpb, refs[index]);
-        ids += (index == 0 ? "" : ",") + (known && refs[index].Type == 'M' ? ToAnsi(refs[index].Part) : "?");
-    }
-    CCall call(this, "DeleteMessages", "ids=" + ids + " flags=" + Hex(flags));
+    CCall call(this, "DeleteMessages");
     if (list == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -480,26 +353,26 @@ STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, UL
         return call.End(MAPI_E_NO_ACCESS, L"The folder is open for reading only.");
     }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
-    const Mailbox* mailbox = FindMailbox(state.Mailboxes(), MailboxDn());
-    if (mailbox == nullptr) {
+    size_t index = 0;
+    if (!MailboxIndex(state, MailboxDn(), index)) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
     bool partial = false;
-    // A partial completion the test asked for leaves the first listed message where it was.
-    const size_t first = call.Warned() ? 1 : 0;
-    state.ChangeMailbox(mailbox - state.Mailboxes().data(), [&](Mailbox& changed) {
-        for (const EntryRef& ref : std::vector<EntryRef>(refs.begin() + std::min(first, refs.size()), refs.end())) {
-            Message* message = ref.Type == 'M' && SameTextNoCase(ref.Dn, MailboxDn())
-                                   ? FindMessage(changed, std::wcstoul(ref.Part.c_str(), nullptr, 10))
+    state.ChangeMailbox(index, [&](Mailbox& changed) {
+        // A partial completion the test asked for leaves the first listed message where it was.
+        for (ULONG entry = call.Warned() ? 1 : 0; entry < list->cValues; ++entry) {
+            EntryRef ref;
+            Message* message = ParseEntryId(list->lpbin[entry].cb, list->lpbin[entry].lpb, ref) && ref.Type == 'M' &&
+                                       SameTextNoCase(ref.Dn, MailboxDn())
+                                   ? FindMessage(changed, ref.Part)
                                    : nullptr;
-            if (message == nullptr) {
-                partial = true;
-                continue;
+            partial |= message == nullptr;
+            if (message != nullptr) {
+                changed.Messages.erase(changed.Messages.begin() + (message - changed.Messages.data()));
             }
-            changed.Messages.erase(changed.Messages.begin() + (message - changed.Messages.data()));
         }
     });
-    return partial ? call.End(MAPI_W_PARTIAL_COMPLETION, L"Some of the messages were not in the folder.") : call.End();
+    return call.End(partial ? MAPI_W_PARTIAL_COMPLETION : S_OK, L"Some of the messages were not in the folder.");
 }
 
 class CStore final : public TPropObject<IMsgStore> {
@@ -509,50 +382,31 @@ public:
     {
     }
 
-    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override { return Unsupported("Advise"); }
-    STDMETHODIMP Unadvise(ULONG) override { return Unsupported("Unadvise"); }
-    STDMETHODIMP CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*) override
-    {
-        return Unsupported("CompareEntryIDs");
-    }
+    UNSUPPORTED(Advise, ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*)
+    UNSUPPORTED(Unadvise, ULONG)
+    UNSUPPORTED(CompareEntryIDs, ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*)
     STDMETHODIMP OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type,
                            LPUNKNOWN* object) override;
-    STDMETHODIMP SetReceiveFolder(LPTSTR, ULONG, ULONG, LPENTRYID) override { return Unsupported("SetReceiveFolder"); }
+    UNSUPPORTED(SetReceiveFolder, LPTSTR, ULONG, ULONG, LPENTRYID)
     STDMETHODIMP GetReceiveFolder(LPTSTR messageClass, ULONG flags, ULONG* size, LPENTRYID* entryId,
                                   LPTSTR* explicitClass) override;
-    STDMETHODIMP GetReceiveFolderTable(ULONG, LPMAPITABLE*) override { return Unsupported("GetReceiveFolderTable"); }
-    STDMETHODIMP StoreLogoff(ULONG*) override { return Unsupported("StoreLogoff"); }
-    STDMETHODIMP AbortSubmit(ULONG, LPENTRYID, ULONG) override { return Unsupported("AbortSubmit"); }
-    STDMETHODIMP GetOutgoingQueue(ULONG, LPMAPITABLE*) override { return Unsupported("GetOutgoingQueue"); }
-    STDMETHODIMP SetLockState(LPMESSAGE, ULONG) override { return Unsupported("SetLockState"); }
-    STDMETHODIMP FinishedMsg(ULONG, ULONG, LPENTRYID) override { return Unsupported("FinishedMsg"); }
-    STDMETHODIMP NotifyNewMail(LPNOTIFICATION) override { return Unsupported("NotifyNewMail"); }
-
-protected:
-    HRESULT CurrentProperties(Properties& properties, std::wstring& text) override;
+    UNSUPPORTED(GetReceiveFolderTable, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(StoreLogoff, ULONG*)
+    UNSUPPORTED(AbortSubmit, ULONG, LPENTRYID, ULONG)
+    UNSUPPORTED(GetOutgoingQueue, ULONG, LPMAPITABLE*)
+    UNSUPPORTED(SetLockState, LPMESSAGE, ULONG)
+    UNSUPPORTED(FinishedMsg, ULONG, ULONG, LPENTRYID)
+    UNSUPPORTED(NotifyNewMail, LPNOTIFICATION)
 
 private:
     std::wstring kind;
     bool writable;
 };
 
-HRESULT CStore::CurrentProperties(Properties& properties, std::wstring& text)
+// Only the Inbox, as the receive folder gives it.
+STDMETHODIMP CStore::OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type, LPUNKNOWN* object)
 {
-    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), MailboxDn());
-    if (mailbox == nullptr) {
-        text = GoneText;
-        return MAPI_E_NOT_FOUND;
-    }
-    properties = StoreProperties(*mailbox, kind, false);
-    return S_OK;
-}
-
-STDMETHODIMP CStore::OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG flags, ULONG* type,
-                               LPUNKNOWN* object)
-{
-    EntryRef ref;
-    const bool known = ParseEntryId(size, entryId, ref);
-    CCall call(this, "OpenEntry", std::string("entry=") + (known ? ref.Type : '?') + " flags=" + Hex(flags));
+    CCall call(this, "OpenEntry");
     if (type == nullptr || object == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
@@ -560,80 +414,49 @@ STDMETHODIMP CStore::OpenEntry(ULONG size, LPENTRYID entryId, LPCIID iid, ULONG 
     if (call.Refused()) {
         return call.End();
     }
-    std::wstring text;
-    const HRESULT result = known && kind == L"private"
-                               ? OpenMailboxEntry(MailboxDn(), writable, ref, iid, flags, type, object, text)
-                               : MAPI_E_INVALID_ENTRYID;
-    return call.End(result, text);
+    EntryRef ref;
+    if (!ParseEntryId(size, entryId, ref) || ref.Type != 'F' || !SameTextNoCase(ref.Dn, MailboxDn())) {
+        return call.End(MAPI_E_INVALID_ENTRYID);
+    }
+    if (iid != nullptr && !IsEqualIID(*iid, IID_IMAPIFolder) && !IsEqualIID(*iid, IID_IMAPIContainer) &&
+        !IsEqualIID(*iid, IID_IMAPIProp)) {
+        return call.End(MAPI_E_INTERFACE_NOT_SUPPORTED);
+    }
+    if ((flags & MAPI_MODIFY) != 0 && !writable) {
+        return call.End(MAPI_E_NO_ACCESS, L"The store is open for reading only.");
+    }
+    *type = MAPI_FOLDER;
+    *object =
+        static_cast<IMAPIFolder*>(new CFolder(MailboxDn(), writable && (flags & (MAPI_MODIFY | MAPI_BEST_ACCESS))));
+    return call.End();
 }
 
-STDMETHODIMP CStore::GetReceiveFolder(LPTSTR messageClass, ULONG flags, ULONG* size, LPENTRYID* entryId,
-                                      LPTSTR* explicitClass)
+STDMETHODIMP CStore::GetReceiveFolder(LPTSTR, ULONG, ULONG* size, LPENTRYID* entryId, LPTSTR* explicitClass)
 {
-    CCall call(this, "GetReceiveFolder", "class=" + QuoteAnsi(messageClass, flags) + " flags=" + Hex(flags));
+    CCall call(this, "GetReceiveFolder");
     if (size == nullptr || entryId == nullptr) {
         return call.End(MAPI_E_INVALID_PARAMETER);
     }
     *size = 0;
     *entryId = nullptr;
-    if (explicitClass != nullptr) {
-        *explicitClass = nullptr;
-    }
     if (call.Refused()) {
         return call.End();
     }
     if (kind != L"private") {
         return call.End(MAPI_E_NO_SUPPORT, L"This store has no receive folders.");
     }
-    const std::string inbox = MakeEntryId('F', InboxPart, MailboxDn());
+    if (explicitClass != nullptr) {
+        return call.End(MAPI_E_NO_SUPPORT, L"The double names no message class.");
+    }
+    const std::string inbox = MakeEntryId('F', L"inbox", MailboxDn());
     void* block = nullptr;
-    void* classBlock = nullptr;
-    if (FAILED(AllocateBlock(static_cast<ULONG>(inbox.size()), &block)) ||
-        (explicitClass != nullptr && FAILED(AllocateBlock(sizeof(wchar_t), &classBlock)))) {
-        FreeBlock(block);
+    if (FAILED(AllocateBlock(static_cast<ULONG>(inbox.size()), &block))) {
         return call.End(MAPI_E_NOT_ENOUGH_MEMORY);
     }
     std::copy(inbox.begin(), inbox.end(), static_cast<char*>(block));
     *size = static_cast<ULONG>(inbox.size());
     *entryId = static_cast<LPENTRYID>(block);
-    if (explicitClass != nullptr) {
-        *explicitClass = static_cast<LPTSTR>(classBlock); // the default class, which is the empty one
-    }
     return call.End();
-}
-
-HRESULT OpenMailboxEntry(const std::wstring& dn, bool parentWritable, const EntryRef& ref, LPCIID iid, ULONG flags,
-                         ULONG* type, LPUNKNOWN* object, std::wstring& text)
-{
-    if (!SameTextNoCase(ref.Dn, dn) || (ref.Type != 'F' && ref.Type != 'M')) {
-        return MAPI_E_INVALID_ENTRYID;
-    }
-    if ((flags & MAPI_MODIFY) != 0 && !parentWritable) {
-        text = L"The store is open for reading only.";
-        return MAPI_E_NO_ACCESS;
-    }
-    const bool writable = parentWritable && (flags & (MAPI_MODIFY | MAPI_BEST_ACCESS)) != 0;
-    if (ref.Type == 'F') {
-        if (!AnswersAny(iid, {&IID_IMAPIFolder, &IID_IMAPIContainer, &IID_IMAPIProp})) {
-            return MAPI_E_INTERFACE_NOT_SUPPORTED;
-        }
-        *type = MAPI_FOLDER;
-        *object = static_cast<IMAPIFolder*>(new CFolder(dn, writable));
-        return S_OK;
-    }
-    const Mailbox* mailbox = FindMailbox(CStateDirectory::FromEnvironment().Mailboxes(), dn);
-    const Message* message =
-        mailbox == nullptr ? nullptr : FindMessage(*mailbox, std::wcstoul(ref.Part.c_str(), nullptr, 10));
-    if (message == nullptr) {
-        text = L"The message has been deleted.";
-        return MAPI_E_NOT_FOUND;
-    }
-    if (!AnswersAny(iid, {&IID_IMessage, &IID_IMAPIProp})) {
-        return MAPI_E_INTERFACE_NOT_SUPPORTED;
-    }
-    *type = MAPI_MESSAGE;
-    *object = static_cast<IMessage*>(new CMessage(dn, message->Id, message->Associated, writable));
-    return S_OK;
 }
 
 } // namespace
