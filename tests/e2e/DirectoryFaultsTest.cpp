@@ -75,7 +75,6 @@ protected:
     void RunCase(const Case& test)
     {
         SCOPED_TRACE(test.what);
-        BeginCase();
         StartAfresh();
         Configuration configuration;
         configuration.Mailboxes = Sources(test.lines);
@@ -105,7 +104,6 @@ protected:
         EXPECT_TRUE(test.searched.empty() || test.searched == searched) << Occurrences(calls, "ExecuteSearch");
         EXPECT_EQ("references=0 searches=0 columns=0\n", TestSupport::ReadBytes(adsi / L"outstanding.txt"));
         ExpectNothingLeftBehind();
-        EndCase();
     }
 };
 

@@ -61,7 +61,6 @@ protected:
     void Expect(const Row& row)
     {
         SCOPED_TRACE(row.what);
-        BeginCase();
         StartAfresh();
         WriteBytes(tool / L"Switch.ini", row.ini);
         for (const std::wstring& name : row.world) {
@@ -86,7 +85,6 @@ protected:
         }
         EXPECT_EQ(row.profilesLeft, MapiState().LoadProfiles().size()) << "profiles left behind";
         ExpectNoLeaks();
-        EndCase();
     }
 
     static std::string Ini(std::vector<std::wstring> names = {L"room.oslo", L"reception"},
@@ -218,7 +216,7 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
                              Created(2, L"room.oslo");
     const std::string both = " \"{profile-1}\" \"{profile-2}\"";
     const std::string cannotDelete = "Error: Cannot delete a profile for mailbox = " + ToNarrow(Source(L"reception")) + "\r\n";
-    const std::string child = "\"" + ToolDirectory() + "\\KorvelEngine.exe\" ";
+    const std::string child = "\"" + ToNarrow(tool.Path()) + "\\KorvelEngine.exe\" ";
     // The line as the three mailboxes would give it, without the extra switches: each profile is a blank and a
     // GUID in braces between quotes.
     const size_t baseLength = child.size() + std::string(" -Profiles ").size() + 3 * (2 + 38 + 1);

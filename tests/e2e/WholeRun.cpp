@@ -9,8 +9,6 @@ namespace E2e {
 
 using namespace TestSupport;
 
-const wchar_t SourceServer[] = L"SRCEX01";
-
 const char nothingConfigured[] = "Error: No parameters found in section Settings\r\n"
                                  "Error: No mailboxes found in section Mailboxes\r\n"
                                  "Error: No parameters found in section AD\r\n"
@@ -69,9 +67,6 @@ void WholeRun::TearDown()
     for (const MapiDouble::Accounting& record : MapiState().LoadAccounting()) {
         EXPECT_EQ(0u, record.Misuses) << "MAPI called as its reference forbids";
     }
-    if (casesTried != 0) {
-        std::cout << "[ cases    ] " << casesTried << " tried, " << casesSurvived << " survived" << std::endl;
-    }
     if (HasFailure()) {
         std::cout << "Transcript:\n" << last.Output << "\nMAPI calls:\n" << MapiState().LoadCalls() << std::endl;
     }
@@ -87,7 +82,7 @@ void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources)
     std::vector<MapiDouble::Mailbox> mailboxes = MapiState().LoadMailboxes();
     for (const std::wstring& source : sources) {
         MapiDouble::Mailbox mailbox;
-        mailbox.Server = SourceServer;
+        mailbox.Server = L"SRCEX01";
         mailbox.Dn = source;
         mailbox.Name = source.substr(source.rfind(L'=') + 1);
         mailboxes.push_back(mailbox);
@@ -99,13 +94,7 @@ void WholeRun::FailMapiCall(const std::wstring& call, HRESULT result, const std:
                             const std::wstring& text)
 {
     std::vector<MapiDouble::Fault> faults = MapiState().LoadFaults();
-    MapiDouble::Fault fault;
-    fault.Call = call;
-    fault.Result = result;
-    fault.Mailbox = mailbox;
-    fault.Use = use;
-    fault.Text = text;
-    faults.push_back(fault);
+    faults.push_back(MapiDouble::Fault{call, result, use, mailbox, text});
     MapiState().SaveFaults(faults);
 }
 
@@ -126,22 +115,6 @@ void WholeRun::StartAfresh()
     }
     MapiState().SaveMailboxes({});
     CopyInto(DoublesDirectory() + L"\\KorvelEngine.exe", tool.Path());
-}
-
-void WholeRun::BeginCase()
-{
-    ++casesTried;
-    failuresAtCaseStart = FailureCount();
-}
-
-void WholeRun::EndCase()
-{
-    casesSurvived += FailureCount() == failuresAtCaseStart ? 1 : 0;
-}
-
-int WholeRun::FailureCount()
-{
-    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
 ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions options)
@@ -193,10 +166,10 @@ std::string WholeRun::Connected() const
     return "Info: Connect to the Active Directory server '" + ToNarrow(DirectoryServer()) + "' using LDAP.\r\n";
 }
 
-std::string WholeRun::Created(int profile, const std::wstring& name, const std::string& verb)
+std::string WholeRun::Created(int profile, const std::wstring& name)
 {
     const std::string shown = "{profile-" + std::to_string(profile) + "}";
-    return "Info: Switch message is " + verb + " for profile " + shown + "\r\nInfo: Switch message content for profile " +
+    return "Info: Switch message is created for profile " + shown + "\r\nInfo: Switch message content for profile " +
            shown + " is \r\n[ZPH 4.0]\r\nTargetServer=TGTEX01\r\nTargetMailboxDN=" + ToNarrow(Target(name)) +
            "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
 }
@@ -204,7 +177,7 @@ std::string WholeRun::Created(int profile, const std::wstring& name, const std::
 std::string WholeRun::ChildRuns(const std::string& profiles, const std::string& shown,
                                 const std::string& cleanupShown) const
 {
-    const std::string child = "\"" + ToolDirectory() + "\\KorvelEngine.exe\"";
+    const std::string child = "\"" + ToNarrow(tool.Path()) + "\\KorvelEngine.exe\"";
     return "Info: Start Korvel with the command line " + child + " -ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\" " +
            "-Profiles " + profiles + ".\r\nExitCode of Korvel = " + shown + "\r\n" +
            "Info: Start Korvel with the command line " + child +

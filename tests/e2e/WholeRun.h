@@ -15,20 +15,17 @@ namespace E2e {
 // Accounts of the directory fixture (Fabrikam, moving to Contoso).
 std::wstring Source(const std::wstring& name);
 std::wstring Target(const std::wstring& name);
-extern const wchar_t SourceServer[];
 
-// What the loader prints for a configuration file with nothing usable in it.
+// What the loader prints for a file with nothing usable in it, and how a run that made no profile ends.
 extern const char nothingConfigured[];
-// How a run that made no profile ends.
 extern const char noProfiles[];
 
 // "127.0.0.1:PORT" of a slapd instance of the directory fixture.
 std::wstring DirectoryServer(const std::wstring& instance = L"dc");
-
 // The "DCPassword" text the encrypt mode stores for the fixture's service account.
 std::string StoredServicePassword();
 
-// A configuration as an administrator writes it, with a [SwitchMessage] section of the given lines.
+// A configuration as an administrator writes it.
 struct Configuration {
     std::string Settings = "SrcExchServer=SRCEX01\nKorvelCmdLine=-ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\"\n";
     std::vector<std::wstring> Mailboxes;
@@ -38,7 +35,7 @@ struct Configuration {
     std::string Text() const;
 };
 
-// A tool directory with Brisklet.exe and every double beside it, and the doubles' steering directories.
+// A tool directory with Brisklet.exe and the doubles beside it, and the doubles' steering directories.
 class WholeRun : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -49,36 +46,30 @@ protected:
     void SeedMailboxes(const std::vector<std::wstring>& sources);
     void FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox = L"", ULONG use = 0,
                       const std::wstring& text = L"");
-    // The activeds double's steering file (see tests/doubles/activeds/Steering.h).
-    void SteerDirectory(const std::string& steering);
+    void SteerDirectory(const std::string& steering); // see tests/doubles/activeds/Steering.h
     void SetChildExitCodes(const std::string& codes);
-
     // Empties the doubles' worlds, steering and records, so that one test can run case after case.
     void StartAfresh();
-    // Marks one case of a test that runs many; the test's end reports how many were tried and survived.
-    void BeginCase();
-    void EndCase();
+    void BeginCase() {}
+    void EndCase() {}
 
     TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"},
                              TestSupport::RunOptions options = {});
 
-    // The transcript and the child's command lines, each generated profile name replaced by "{profile-N}" in
-    // order of appearance.
+    // The transcript and the child's command lines, each profile name shown as "{profile-N}" in order of appearance.
     std::string Transcript() const;
     std::vector<std::string> ChildCommandLines() const;
-    std::string ToolDirectory() const { return ToNarrow(tool.Path()); }
-    // Transcript lines: the directory bound; a switch message made for a mailbox of the fixture with the
-    // configuration's default [SwitchMessage]; the child's two runs over a profile list (" \"{profile-1}\" ...")
-    // with the default KorvelCmdLine, each with the exit code shown.
+    // Transcript lines: the directory bound; a switch message of the default [SwitchMessage] for a fixture
+    // account; the child's two runs over a profile list (" \"{profile-1}\" ...") with the default KorvelCmdLine.
     std::string Connected() const;
-    static std::string Created(int profile, const std::wstring& name, const std::string& verb = "created");
+    static std::string Created(int profile, const std::wstring& name);
     std::string ChildRuns(const std::string& profiles, const std::string& shown = "0",
                           const std::string& cleanupShown = "0") const;
 
-    // Every profile removed, every MAPI object and buffer released without a misuse, every directory object
-    // released; ExpectNoLeaks: the same, whatever became of the profiles.
-    void ExpectNothingLeftBehind() const;
+    // Every MAPI object and buffer released without a misuse and every directory object released; with
+    // ExpectNothingLeftBehind, every profile removed too.
     void ExpectNoLeaks() const;
+    void ExpectNothingLeftBehind() const;
 
     MapiDouble::CStateDirectory MapiState() const { return MapiDouble::CStateDirectory(mapi.Path()); }
 
@@ -90,12 +81,8 @@ protected:
 
 private:
     std::string Normalised(const std::string& text) const;
-    static int FailureCount();
 
     mutable std::vector<std::string> profileNames;
-    int casesTried = 0;
-    int casesSurvived = 0;
-    int failuresAtCaseStart = 0;
 };
 
 } // namespace E2e
