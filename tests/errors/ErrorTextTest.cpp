@@ -1,4 +1,4 @@
-// The texts an error carries into the transcript and the codes it lends the exit, and the checks that raise them.
+// The texts an error carries and the codes it lends the exit, and the checks that raise them.
 #include "errors/Errors.h"
 #include "errors/Text.h"
 
@@ -10,45 +10,32 @@
 
 namespace {
 
-std::wstring MessageOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const Errors::CError& error) {
-        return ToWide(HexCode(error.GetCode())) + L" " + error.GetMessage();
-    }
-    return L"(nothing raised)";
-}
-
 TEST(ErrorText, EachKindSaysWhatFailedInItsOwnWords)
 {
-    const struct {
-        std::function<void()> raise;
-        const wchar_t* text;
-    } rows[] = {
+    const std::pair<std::function<void()>, const wchar_t*> rows[] = {
         {[] { throw Errors::CWin32Error(ERROR_ACCESS_DENIED); },
          L"80070005 Win32 result: 0x00000005., Description: Access denied."},
         {[] { throw Errors::CWin32Error(0); }, L"80004005 Win32 result: 0x00000000., Description: Success."},
-        {[] { throw Errors::CWin32Error(0x00BC614E); }, L"8007614e Win32 result: 0x00bc614e."},
-        {[] { throw Errors::CWin32Error(0x80004005); }, L"80004005 Win32 result: 0x80004005., Description: Call failed."},
         {[] { throw Errors::CMapiError(0x8004010F); }, L"8004010f MAPI result: 0x8004010f., Description: MAPI_E_NOT_FOUND."},
         {[] { throw Errors::CMapiError(0x80049999); }, L"80049999 MAPI result: 0x80049999."},
-        {[] { throw Errors::CAdsiError(0x8000500D); },
-         L"8000500d ADSI result: 0x8000500d., Description: E_ADS_PROPERTY_NOT_FOUND."},
         {[] { throw Errors::CAdsiError(0x80005011); }, L"80005011 ADSI result: 0x80005011., Description: Unknown code."},
-        {[] { throw Errors::CAdsiError(E_ACCESSDENIED); },
-         L"80070005 ADSI result: 0x80070005., Description: Access denied."},
         {[] { throw Errors::CNickError(L"ERR_COMMON_DIRSEARCH_NINIT", Errors::CAdsiError(0x80005008)); },
          L"80005008 ERR_COMMON_DIRSEARCH_NINIT\r\nADSI result: 0x80005008., Description: E_ADS_BAD_PARAMETER."},
         {[] { Errors::CheckWin32Result(ERROR_MORE_DATA); },
          L"800700ea Win32 result: 0x000000ea., Description: More data available."},
-        {[] { Errors::CheckWin32Result(ERROR_SUCCESS); }, L"(nothing raised)"},
+        {[] { Errors::CheckWin32Result(ERROR_SUCCESS); }, L""},
         {[] { Errors::CheckMapiExact(static_cast<IMAPIProp*>(nullptr), MAPI_W_ERRORS_RETURNED); },
          L"00040380 MAPI result: 0x00040380., Description: MAPI_W_ERRORS_RETURNED."},
-        {[] { Errors::CheckMapi(static_cast<IMAPIProp*>(nullptr), MAPI_W_ERRORS_RETURNED); }, L"(nothing raised)"},
+        {[] { Errors::CheckMapi(static_cast<IMAPIProp*>(nullptr), MAPI_W_ERRORS_RETURNED); }, L""},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(row.text, MessageOf(row.raise));
+        std::wstring raised;
+        try {
+            row.first();
+        } catch (const Errors::CError& error) {
+            raised = ToWide(HexCode(error.GetCode())) + L" " + error.GetMessage();
+        }
+        EXPECT_EQ(row.second, raised);
     }
     EXPECT_EQ(L"a b", Util::Trim(L" \t\r\n\v\fa b\f\v\n\r\t "));
 }

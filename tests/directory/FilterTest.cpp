@@ -1,11 +1,10 @@
 #include "directory/DirSearch.h"
-#include "directory/DirectoryObjects.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// A run's lines never hold a NUL, and its paths always name their provider: only here do those cases arise.
+// A run's lines never hold a NUL: only here does that case arise.
 TEST(EscapeFilterValue, EscapesWhatAFilterValueMustNotHoldAndNothingElse)
 {
     const struct {
@@ -23,15 +22,6 @@ TEST(EscapeFilterValue, EscapesWhatAFilterValueMustNotHoldAndNothingElse)
     for (const auto& test : cases) {
         EXPECT_EQ(test.escaped, Adsi::EscapeFilterValue(test.value));
     }
-}
-
-TEST(NormalizeAdsPath, PutsLdapBeforeAPathThatNamesNoProvider)
-{
-    for (const wchar_t* kept : {L"GC://dc1", L"gc://dc1", L"LDAP://dc1/DC=x", L"ldap://dc1/DC=x"}) {
-        EXPECT_EQ(kept, Adsi::NormalizeAdsPath(kept));
-    }
-    EXPECT_EQ(L"LDAP://dc1/DC=x", Adsi::NormalizeAdsPath(L"dc1/DC=x"));
-    EXPECT_EQ(L"LDAP://GC:/dc1", Adsi::NormalizeAdsPath(L"GC:/dc1"));
 }
 
 } // namespace
