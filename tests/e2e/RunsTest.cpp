@@ -2,7 +2,6 @@
 // in; the transcript, the exit code and a world with nothing left behind out.
 #include "e2e/WholeRun.h"
 
-#include "config/Crypt.h"
 #include "errors/Handle.h"
 
 #include <mapicode.h>
@@ -16,6 +15,8 @@ using TestSupport::ReadBytes;
 using TestSupport::WriteBytes;
 
 const char pass[] = "Info: Create profiles and check the switch message. \r\n";
+// "secret" as a fresh process of the tool enciphers it (tests/fixtures/cipher/make_vectors.py).
+const char secret[] = "6E660FDAEB66FC561E7AD6C67D797BED6E3A0790122033AF";
 
 std::string Completed(long long code)
 {
@@ -178,9 +179,10 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
          incorrect("maybe", "Office365")},
         {"a password of odd length", WithPassword("00112233445566778"), 64,
          "Error: Cannot decrypt password \"00112233445566778\"\r\n" + std::string(noProfiles)},
-        {"a password that is no cipher text", WithPassword(std::string(32, 'G')), 64,
-         "Error: Cannot decrypt password \"" + std::string(32, 'G') + "\"\r\n" + std::string(noProfiles)},
-        {"the wrong password", WithPassword(ToNarrow(utils::Crypt().Encrypt(L"not the password"))), 64,
+        // Enciphered under the tool's key, but shorter than the prefix: one character.
+        {"a password too short", WithPassword("EE0709C74470810E"), 64,
+         "Error: Cannot decrypt password \"EE0709C74470810E\"\r\n" + std::string(noProfiles)},
+        {"the wrong password", WithPassword(secret), 64,
          Connected() + "Error:  Cannot get information from " + ToNarrow(DirectoryServer()) + "\r\n" + noProfiles},
         {"a mailbox line of 100,000 characters", Ini({L"room.oslo", std::wstring(100000, L'x')}), 64, CannotLoad()},
         {"a section of 750 mailbox lines", Ini(many), 64, CannotLoad()},
@@ -269,8 +271,6 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
 // What the arguments ask for, up to reading the file: the encrypt mode's whole work, and the run's refusals.
 TEST_F(Runs, ArgumentsAndTheEncryptMode)
 {
-    // "secret" as a fresh process of the tool enciphers it (tests/fixtures/cipher/make_vectors.py).
-    const std::string secret = "6E660FDAEB66FC561E7AD6C67D797BED6E3A0790122033AF";
     auto written = [this](const std::wstring& name) {
         return "Info: Ciphered password written to the ini-file " + ToNarrow(tool / name) + "\r\nEncrypted successfully\r\n";
     };
@@ -288,6 +288,7 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         std::vector<std::wstring> arguments;
         DWORD exitCode;
         std::string output;
+        std::string stored = ""; // in the file named first, as the reference texts of the cipher have it
     } rows[] = {
         {{}, 0, "Error: Invalid command line\r\n"},
         {{L"a.ini", L"pw", L"x"}, 0, "Error: Invalid command line\r\n"},
@@ -295,7 +296,10 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         {{L"no such dir\\Switch.ini"}, 0, "Error: Cannot find the ini-file 'no such dir\\Switch.ini'\r\n"},
         {{tool / L"Folder.ini"}, 64, CannotLoad(L"Folder.ini")},
         {{L"Locked.ini"}, 64, CannotLoad(L"Locked.ini")},
-        {{L"New Switch.ini", L"secret"}, 1, written(L"New Switch.ini")},
+        {{L"New Switch.ini", L"secret"}, 1, written(L"New Switch.ini"), secret},
+        {{L"Empty.ini", L""}, 1, written(L"Empty.ini"), "95B954988A4FC49A"},
+        {{L"Unicode.ini", L"Z\u00FCrich-\u041F\u0430\u0440\u043E\u043B\u044C-\u20AC\U0001F511"}, 1, written(L"Unicode.ini"),
+         "2DAC9464B72AB06AECDA1DF5D5140963EF7BC9B2624DB367844D3F1941D269AB3AEE1391B6C24B08"},
         {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
         {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
         {{L"no such dir\\Switch.ini", L"secret"}, 0, notWritten(L"no such dir\\Switch.ini")},
@@ -306,10 +310,12 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         SCOPED_TRACE(ToNarrow(row.arguments.empty() ? L"" : row.arguments[0]));
         EXPECT_EQ(row.exitCode, Run(row.arguments).ExitCode);
         EXPECT_EQ(row.output, last.Output);
+        if (!row.stored.empty()) {
+            EXPECT_EQ("[AD]\r\nDCPassword=" + row.stored + "\r\n", ReadBytes(tool / row.arguments[0]));
+        }
     }
-    EXPECT_EQ("[AD]\r\nDCPassword=" + secret + "\r\n", ReadBytes(tool / L"New Switch.ini"));
     // Every other line is kept, and a second run writes the same text.
-    EXPECT_EQ("; the cut-over of the rooms\r\n[Settings]\r\nSrcExchServer=ex1\r\n[AD]\r\ndcpassword=" + secret +
+    EXPECT_EQ("; the cut-over of the rooms\r\n[Settings]\r\nSrcExchServer=ex1\r\n[AD]\r\ndcpassword=" + std::string(secret) +
                   "\r\nDCName=dc1\r\n",
               ReadBytes(tool / L"Switch.ini"));
 }

@@ -22,7 +22,7 @@ extern const char noProfiles[];
 
 // "127.0.0.1:PORT" of a slapd instance of the directory fixture.
 std::wstring DirectoryServer(const std::wstring& instance = L"dc");
-// The "DCPassword" text the encrypt mode stores for the fixture's service account.
+// The "DCPassword" text of the fixture's service account.
 std::string StoredServicePassword();
 
 // A configuration as an administrator writes it.
