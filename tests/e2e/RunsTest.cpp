@@ -72,18 +72,7 @@ protected:
             row.arrange();
         }
         EXPECT_EQ(row.exitCode, Run().ExitCode);
-        const std::string transcript = Transcript();
-        EXPECT_EQ(row.transcript, transcript);
-        // The child got each command line the transcript shows it started with.
-        std::vector<std::string> started;
-        const std::string start = "Info: Start Korvel with the command line ";
-        for (size_t at = transcript.find(start); at != std::string::npos; at = transcript.find(start, at + 1)) {
-            const size_t end = transcript.find(".\r\n", at);
-            started.push_back(transcript.substr(at + start.size(), end - at - start.size()));
-        }
-        if (TestSupport::Exists(tool / L"KorvelEngine.exe")) {
-            EXPECT_EQ(started, ChildCommandLines());
-        }
+        EXPECT_EQ(row.transcript, Transcript());
         EXPECT_EQ(row.profilesLeft, MapiState().LoadProfiles().size()) << "profiles left behind";
         ExpectNoLeaks();
     }
@@ -132,9 +121,6 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         return "TargetServer=TGTEX01\nRecreateSwitchMsg=1\nTargetProxyServer=P\nDomainName=D\nDomainControllers=DC\n"
                "ExchangeServers=E\n" + lines;
     };
-    auto incorrect = [](const std::string& value, const std::string& key) {
-        return "Error: Incorrect value \"" + value + "\" of \"" + key + "\" in ini-file\r\n" + noProfiles;
-    };
     const std::wstring cyrillic = L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F";
     const std::wstring umlauts = L"j\x00FCrgen.m\x00FCller";
     std::string notepad;
@@ -167,16 +153,10 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
              message("Version=v5\nMBMatchKeyTag=EX\nPFMatchKeyTag=SMTP\nIsMAPIEncryptionRequired=No\n")),
          0, oneRecreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=EX\r\nPFMatchKeyTag=SMTP" +
                          std::string(domain).replace(domain.find("-1"), 2, "0"))},
-        {"V5.0 with both tags", Ini({L"reception"}, message("Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n")),
-         64, incorrect("V5.0", "Version")},
         {"v5", Ini({L"reception"}, message("Version=Ver v5\n")), 0,
          oneRecreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500" + domain)},
         {"v1 keeps the tags", Ini({L"reception"}, message("Version=v1\nMBMatchKeyTag=EX\n")), 0,
          oneRecreated("[ZPH 1.0]\r\n" + target)},
-        {"v7", Ini({L"reception"}, message("Version=v7\n")), 64, incorrect("v7", "Version")},
-        {"no version", Ini({L"reception"}, message("Version=\n")), 64, incorrect("", "Version")},
-        {"Office365 maybe", Ini({L"reception"}, message("Version=v6\nOffice365=maybe\n")), 64,
-         incorrect("maybe", "Office365")},
         {"a password of odd length", WithPassword("00112233445566778"), 64,
          "Error: Cannot decrypt password \"00112233445566778\"\r\n" + std::string(noProfiles)},
         // Enciphered under the tool's key, but shorter than the prefix: one character.
@@ -202,6 +182,14 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
     };
     for (const Row& row : rows) {
         Expect(row);
+    }
+    // Values the switch message has no layout for stop the load before the directory.
+    for (const auto& refused : std::vector<std::vector<std::string>>{{"Version=v7\n", "v7", "Version"},
+                                                                       {"Version=\n", "", "Version"},
+                                                                       {"Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n", "V5.0", "Version"},
+                                                                       {"Version=v6\nOffice365=maybe\n", "maybe", "Office365"}}) {
+        Expect({"refused", Ini({L"reception"}, message(refused[0])), 64,
+                "Error: Incorrect value \"" + refused[1] + "\" of \"" + refused[2] + "\" in ini-file\r\n" + noProfiles});
     }
 }
 
