@@ -82,7 +82,7 @@ protected:
             "DCName=" + test.server + "\nDCAccount=" + account + "\nDCPassword=" + StoredServicePassword() + "\n";
         Write(configuration);
         SeedMailboxes(Sources(test.targets));
-        SteerDirectory(test.steering);
+        TestSupport::WriteBytes(adsi / L"steering.txt", test.steering);
         EXPECT_EQ(test.targets.empty() ? 64u : 0u, Run().ExitCode);
         const std::string transcript = Transcript();
         const size_t pass = transcript.find("Info: Create profiles");

@@ -98,16 +98,6 @@ void WholeRun::FailMapiCall(const std::wstring& call, HRESULT result, const std:
     MapiState().SaveFaults(faults);
 }
 
-void WholeRun::SteerDirectory(const std::string& steering)
-{
-    WriteBytes(adsi / L"steering.txt", steering);
-}
-
-void WholeRun::SetChildExitCodes(const std::string& codes)
-{
-    WriteBytes(korvel / L"exitcodes.txt", codes);
-}
-
 void WholeRun::StartAfresh()
 {
     for (const TempDir* directory : {&mapi, &adsi, &korvel}) {
@@ -127,8 +117,9 @@ ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions opt
     return last;
 }
 
-std::string WholeRun::Normalised(const std::string& text) const
+std::string WholeRun::Transcript() const
 {
+    const std::string& text = last.Output;
     static const std::regex generatedName("\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}");
     std::string result;
     auto position = text.cbegin();
@@ -143,22 +134,6 @@ std::string WholeRun::Normalised(const std::string& text) const
         position = text.cbegin() + match->position() + match->length();
     }
     return result.append(position, text.cend());
-}
-
-std::string WholeRun::Transcript() const
-{
-    return Normalised(last.Output);
-}
-
-std::vector<std::string> WholeRun::ChildCommandLines() const
-{
-    std::vector<std::string> lines;
-    const std::string text = Normalised(ReadBytes(korvel / L"commands.txt"));
-    for (size_t begin = 0, end; begin < text.size(); begin = end + 1) {
-        end = std::min(text.find('\n', begin), text.size());
-        lines.push_back(text.substr(begin, end - begin));
-    }
-    return lines;
 }
 
 std::string WholeRun::Connected() const

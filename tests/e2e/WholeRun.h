@@ -46,8 +46,6 @@ protected:
     void SeedMailboxes(const std::vector<std::wstring>& sources);
     void FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox = L"", ULONG use = 0,
                       const std::wstring& text = L"");
-    void SteerDirectory(const std::string& steering); // see tests/doubles/activeds/Steering.h
-    void SetChildExitCodes(const std::string& codes);
     // Empties the doubles' worlds, steering and records, so that one test can run case after case.
     void StartAfresh();
     void BeginCase() {}
@@ -56,9 +54,8 @@ protected:
     TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"},
                              TestSupport::RunOptions options = {});
 
-    // The transcript and the child's command lines, each profile name shown as "{profile-N}" in order of appearance.
+    // The transcript, each profile name shown as "{profile-N}" in order of appearance.
     std::string Transcript() const;
-    std::vector<std::string> ChildCommandLines() const;
     // Transcript lines: the directory bound; a switch message of the default [SwitchMessage] for a fixture
     // account; the child's two runs over a profile list (" \"{profile-1}\" ...") with the default KorvelCmdLine.
     std::string Connected() const;
@@ -80,8 +77,6 @@ protected:
     TestSupport::ToolRun last;
 
 private:
-    std::string Normalised(const std::string& text) const;
-
     mutable std::vector<std::string> profileNames;
 };
 
