@@ -48,8 +48,6 @@ protected:
                       const std::wstring& text = L"");
     // Empties the doubles' worlds, steering and records, so that one test can run case after case.
     void StartAfresh();
-    void BeginCase() {}
-    void EndCase() {}
 
     TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"},
                              TestSupport::RunOptions options = {});
