@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(ChildCommandLine, TakesOverIniAndLogValuesWholeUpToTheNextSwitch)
+TEST(ChildCommandLine, TakesOverIniAndLogValuesWholeAndPutsTheSuffixIntoTheLogsFileName)
 {
     const struct {
         const wchar_t* korvelCmdLine;
@@ -24,11 +24,8 @@ TEST(ChildCommandLine, TakesOverIniAndLogValuesWholeUpToTheNextSwitch)
         EXPECT_EQ(row.ini, ExtractIniArgument(row.korvelCmdLine));
         EXPECT_EQ(row.log, ExtractLogArgument(row.korvelCmdLine));
     }
-}
-
-TEST(ChildCommandLine, PutsTheLogSuffixIntoTheFileNameOnly)
-{
-    const std::pair<const wchar_t*, const wchar_t*> rows[] = {
+    // The suffix goes into the file name only.
+    const std::pair<const wchar_t*, const wchar_t*> suffixed[] = {
         {L"", L""},
         {L" \"C:\\logs.d\\upd\"", L" \"C:\\logs.d\\upd_Cleanup\""},
         {L" C:\\logs.d\\upd", L" C:\\logs.d\\upd_Cleanup"},
@@ -36,7 +33,7 @@ TEST(ChildCommandLine, PutsTheLogSuffixIntoTheFileNameOnly)
         {L" C:/logs/upd.2024.log", L" C:/logs/upd.2024_Cleanup.log"},
         {L" \"C:\\Logs\\upd\" ", L" \"C:\\Logs\\upd_Cleanup\" "},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : suffixed) {
         EXPECT_EQ(row.second, InsertLogSuffix(row.first, L"_Cleanup"));
     }
 }

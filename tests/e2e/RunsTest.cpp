@@ -265,10 +265,6 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         return "Error: Cannot write the ciphered password to the ini-file " + ToNarrow(tool / name) + "\r\n";
     };
     ASSERT_TRUE(::CreateDirectoryW((tool / L"Folder.ini").c_str(), nullptr));
-    // A file another program holds open without sharing, as an editor may.
-    WriteBytes(tool / L"Locked.ini", "[AD]\r\nDCPassword=00\r\n");
-    const Util::CHandle held(::CreateFileW((tool / L"Locked.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
     WriteBytes(tool / L"Switch.ini", "; the cut-over of the rooms\r\n[Settings]\r\nSrcExchServer=ex1\r\n[AD]\r\n"
                                      "dcpassword=0011\r\nDCName=dc1\r\n");
     const struct {
@@ -282,7 +278,6 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         {{L"Missing Switch.ini"}, 0, "Error: Cannot find the ini-file 'Missing Switch.ini'\r\n"},
         {{L"no such dir\\Switch.ini"}, 0, "Error: Cannot find the ini-file 'no such dir\\Switch.ini'\r\n"},
         {{tool / L"Folder.ini"}, 64, CannotLoad(L"Folder.ini")},
-        {{L"Locked.ini"}, 64, CannotLoad(L"Locked.ini")},
         {{L"New Switch.ini", L"secret"}, 1, written(L"New Switch.ini"), secret},
         {{L"Empty.ini", L""}, 1, written(L"Empty.ini"), "95B954988A4FC49A"},
         {{L"Unicode.ini", L"Z\u00FCrich-\u041F\u0430\u0440\u043E\u043B\u044C-\u20AC\U0001F511"}, 1, written(L"Unicode.ini"),
@@ -290,7 +285,6 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
         {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
         {{L"no such dir\\Switch.ini", L"secret"}, 0, notWritten(L"no such dir\\Switch.ini")},
-        {{L"Locked.ini", L"secret"}, 0, notWritten(L"Locked.ini")},
         {{L"NUL", L"secret"}, 0, notWritten(L"NUL")},
     };
     for (const auto& row : rows) {
