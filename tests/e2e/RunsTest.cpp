@@ -53,9 +53,7 @@ protected:
         SCOPED_TRACE(row.what);
         StartAfresh();
         WriteBytes(tool / L"Switch.ini", row.ini);
-        for (const std::wstring& name : row.world) {
-            SeedMailboxes({Source(name)});
-        }
+        SeedMailboxes(Sources(row.world));
         WriteBytes(korvel / L"exitcodes.txt", row.childCodes);
         if (row.arrange) {
             row.arrange();
@@ -70,13 +68,7 @@ protected:
                            const std::string& switchMessage = Configuration().SwitchMessage,
                            const std::string& settings = Configuration().Settings)
     {
-        Configuration configuration;
-        configuration.Settings = settings;
-        for (const std::wstring& name : names) {
-            configuration.Mailboxes.push_back(Source(name));
-        }
-        configuration.SwitchMessage = switchMessage;
-        return configuration.Text();
+        return Configuration{settings, Sources(names), "", switchMessage}.Text();
     }
     std::string WithPassword(const std::string& stored) const
     {

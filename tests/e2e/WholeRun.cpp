@@ -26,6 +26,15 @@ std::wstring Target(const std::wstring& name)
     return L"/o=Contoso/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=" + name;
 }
 
+std::vector<std::wstring> Sources(const std::vector<std::wstring>& names)
+{
+    std::vector<std::wstring> lines;
+    for (const std::wstring& name : names) {
+        lines.push_back(Source(name));
+    }
+    return lines;
+}
+
 std::wstring DirectoryServer(const std::wstring& instance)
 {
     const std::wstring portFile = GetProgramDirectory() + L"\\..\\ldap\\" + instance + L"\\port";

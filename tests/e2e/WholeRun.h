@@ -12,9 +12,10 @@
 
 namespace E2e {
 
-// Accounts of the directory fixture (Fabrikam, moving to Contoso).
+// Accounts of the directory fixture (Fabrikam, moving to Contoso), by name.
 std::wstring Source(const std::wstring& name);
 std::wstring Target(const std::wstring& name);
+std::vector<std::wstring> Sources(const std::vector<std::wstring>& names);
 
 // What the loader prints for a file with nothing usable in it, and how a run that made no profile ends.
 extern const char nothingConfigured[];
