@@ -50,11 +50,6 @@ std::string ReadBytes(const std::wstring& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-bool Exists(const std::wstring& path)
-{
-    return fs::exists(path);
-}
-
 void CopyInto(const std::wstring& source, const std::wstring& directory)
 {
     fs::copy_file(source, fs::path(directory) / fs::path(source).filename(), fs::copy_options::overwrite_existing);

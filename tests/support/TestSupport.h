@@ -30,7 +30,6 @@ std::wstring DoublesDirectory();
 
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path); // "" for a file that is not there
-bool Exists(const std::wstring& path);
 void CopyInto(const std::wstring& source, const std::wstring& directory);
 
 struct RunOptions {
