@@ -17,7 +17,6 @@ TEST(ErrorText, EachKindSaysWhatFailedInItsOwnWords)
          L"80070005 Win32 result: 0x00000005., Description: Access denied."},
         {[] { throw Errors::CWin32Error(0); }, L"80004005 Win32 result: 0x00000000., Description: Success."},
         {[] { throw Errors::CMapiError(0x8004010F); }, L"8004010f MAPI result: 0x8004010f., Description: MAPI_E_NOT_FOUND."},
-        {[] { throw Errors::CAdsiError(0x80005011); }, L"80005011 ADSI result: 0x80005011., Description: Unknown code."},
         {[] { throw Errors::CNickError(L"ERR_COMMON_DIRSEARCH_NINIT", Errors::CAdsiError(0x80005008)); },
          L"80005008 ERR_COMMON_DIRSEARCH_NINIT\r\nADSI result: 0x80005008., Description: E_ADS_BAD_PARAMETER."},
         {[] { Errors::CheckWin32Result(ERROR_MORE_DATA); },
