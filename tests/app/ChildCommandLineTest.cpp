@@ -12,7 +12,6 @@ TEST(ChildCommandLine, TakesOverIniAndLogValuesWholeAndPutsTheSuffixIntoTheLogsF
         const wchar_t* ini;
         const wchar_t* log;
     } rows[] = {
-        {L"-ini \"C:\\my-dir\\x.ini\"", L" \"C:\\my-dir\\x.ini\"", L""},
         {L"-INI C:\\my-dir\\x.ini -log C:\\logs\\a-b.log", L" C:\\my-dir\\x.ini ", L" C:\\logs\\a-b.log"},
         {L"/ini C:/cfg/x.ini /Silent", L"C:/cfg/x.ini ", L""},
         {L"-ini \"C:\\a -b\\x.ini\" -Log \"C:\\l /c\\u.log\"", L" \"C:\\a -b\\x.ini\" ", L" \"C:\\l /c\\u.log\""},
@@ -26,7 +25,6 @@ TEST(ChildCommandLine, TakesOverIniAndLogValuesWholeAndPutsTheSuffixIntoTheLogsF
     }
     // The suffix goes into the file name only.
     const std::pair<const wchar_t*, const wchar_t*> suffixed[] = {
-        {L"", L""},
         {L" \"C:\\logs.d\\upd\"", L" \"C:\\logs.d\\upd_Cleanup\""},
         {L" C:\\logs.d\\upd", L" C:\\logs.d\\upd_Cleanup"},
         {L" 'upd'", L" 'upd_Cleanup'"},

@@ -2,8 +2,6 @@
 // rows, and how each failure of the directory stops the load. Every run leaves nothing behind.
 #include "e2e/WholeRun.h"
 
-#include "errors/Text.h"
-
 namespace {
 
 using namespace E2e;
@@ -127,9 +125,8 @@ TEST_F(DirectoryFaults, BindsWhatTheRootNamesAndTakesEachLinesTargetOrWarns)
          {L"beamer.pool"}},
         {"every text type", Server(), two, "value-type 1 1\nvalue-type 2 2\nvalue-type 3 4\nvalue-type 4 3\n",
          connect, two},
-        // 601 distinct values take three searches; the line equal to the first but for case, two batches later, is
-        // not searched again. The server ends a page inside the first search (ADSI then reports the end of the rows
-        // with ERROR_MORE_DATA pending): the rows after it still count.
+        // 601 distinct values take three searches, a line equal to the first but for case none; the rows after a
+        // page the server ends inside the first search (ADSI reports ERROR_MORE_DATA pending) still count.
         {"601 values", Server(), bulkLines, "more-data 100\n", connect + NoTarget(L"nobody"), bulk, "", 3},
     };
     for (const Case& test : cases) {

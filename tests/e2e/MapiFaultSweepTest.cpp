@@ -1,6 +1,6 @@
-// Every MAPI call and allocation of a whole run is failed in turn, at its use for the first mailbox and the later
-// one. Each run must print the lines its failure calls for, keep only the profiles it reports, give back every
-// MAPI object and buffer without a misuse, and leave each mailbox its earlier switch message or one new one whole.
+// Every MAPI call and allocation of a whole run failed in turn, for the first mailbox and the later one: each run
+// prints what its failure calls for, keeps only the profiles it reports, leaks nothing, misuses nothing, and leaves
+// each mailbox its earlier switch message or one new one whole.
 #include "e2e/WholeRun.h"
 
 #include <mapicode.h>

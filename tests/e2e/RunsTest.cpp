@@ -15,6 +15,7 @@ using TestSupport::ReadBytes;
 using TestSupport::WriteBytes;
 
 const char pass[] = "Info: Create profiles and check the switch message. \r\n";
+const std::string both = " \"{profile-1}\" \"{profile-2}\"";
 // "secret" as a fresh process of the tool enciphers it (tests/fixtures/cipher/make_vectors.py).
 const char secret[] = "6E660FDAEB66FC561E7AD6C67D797BED6E3A0790122033AF";
 
@@ -29,14 +30,21 @@ std::string Failed(const std::wstring& name, const char* code = "81002746")
            "\r\nError: Cannot create a profile for mailbox = " + ToNarrow(Source(name)) + "\r\n";
 }
 
+std::string Ini(std::vector<std::wstring> names = {L"room.oslo", L"reception"},
+                const std::string& switchMessage = Configuration().SwitchMessage,
+                const std::string& settings = Configuration().Settings)
+{
+    return Configuration{settings, Sources(names), "", switchMessage}.Text();
+}
+
 struct Row {
     const char* what;
-    std::string ini;                                             // the configuration file's bytes
+    std::string ini; // the configuration file's bytes
     DWORD exitCode;
     std::string transcript;
     std::string childCodes = "0\n";
-    std::function<void()> arrange = nullptr;                        // anything else the case needs first
-    size_t profilesLeft = 0;                                        // profiles whose deletion MAPI refused
+    std::function<void()> arrange = nullptr; // anything else the case needs first
+    size_t profilesLeft = 0;                 // profiles whose deletion MAPI refused
     TestSupport::RunOptions options = {};
     std::vector<std::wstring> world = {L"room.oslo", L"reception"}; // mailboxes of the MAPI world
 };
@@ -59,18 +67,12 @@ protected:
         ExpectNoLeaks();
     }
 
-    static std::string Ini(std::vector<std::wstring> names = {L"room.oslo", L"reception"},
-                           const std::string& switchMessage = Configuration().SwitchMessage,
-                           const std::string& settings = Configuration().Settings)
-    {
-        return Configuration{settings, Sources(names), "", switchMessage}.Text();
-    }
     std::string WithPassword(const std::string& stored) const
     {
-        return "[Settings]\nSrcExchServer=SRCEX01\n[Mailboxes]\n" + ToNarrow(Source(L"room.oslo")) + "\n[AD]\nDCName=" +
-               ToNarrow(DirectoryServer()) +
-               "\nDCAccount=CN=svc-brisklet,OU=Service Accounts,DC=fabrikam,DC=com\nDCPassword=" + stored +
-               "\n[SwitchMessage]\nTargetServer=TGTEX01\nVersion=v4\n";
+        return Configuration{Configuration().Settings, {Source(L"room.oslo")},
+                             "DCName=" + ToNarrow(DirectoryServer()) + "\nDCAccount=CN=svc-brisklet,OU=Service " +
+                                 "Accounts,DC=fabrikam,DC=com\nDCPassword=" + stored + "\n"}
+            .Text();
     }
 
     std::string CannotLoad(const std::wstring& name = L"Switch.ini") const
@@ -82,25 +84,32 @@ protected:
 TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
 {
     const std::string target = "TargetServer=TGTEX01\r\nTargetMailboxDN=" + ToNarrow(Target(L"reception"));
-    const std::string v6 = "[ZPH 6.0]\r\n" + target + "\r\nTargetProxyServer=P\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500";
-    const std::string domain = "\r\nIsMAPIEncryptionRequired=-1\r\nDomainName=D\r\nDomainControllers=DC\r\nExchangeServers=E";
-    auto oneRecreated = [&](const std::string& body) {
+    const std::string v6 = "[ZPH 6.0]\r\n" + target + "\r\nTargetProxyServer=P\r\nMBMatchKeyTag=X500\r\n" +
+                           "PFMatchKeyTag=X500";
+    const std::string domain = "\r\nDomainName=D\r\nDomainControllers=DC\r\nExchangeServers=E";
+    auto recreated = [&](const std::string& body) {
         return Connected() + pass + "Info: Switch message is recreated for profile {profile-1}\r\n" +
                "Info: Switch message content for profile {profile-1} is \r\n" + body + "\r\n" +
                ChildRuns(" \"{profile-1}\"") + Completed(0);
     };
     auto message = [](const std::string& lines) {
-        return "TargetServer=TGTEX01\nRecreateSwitchMsg=1\nTargetProxyServer=P\nDomainName=D\nDomainControllers=DC\n"
-               "ExchangeServers=E\n" + lines;
+        return Ini({L"reception"}, "TargetServer=TGTEX01\nRecreateSwitchMsg=1\nTargetProxyServer=P\nDomainName=D\n"
+                                   "DomainControllers=DC\nExchangeServers=E\n" + lines);
     };
+    auto refused = [](const std::string& value, const std::string& key) {
+        return "Error: Incorrect value \"" + value + "\" of \"" + key + "\" in ini-file\r\n" + noProfiles;
+    };
+    auto switchRefused = [](const std::string& korvelCmdLine, const std::string& refused) {
+        return Row{"refused", Ini({L"room.oslo"}, Configuration().SwitchMessage,
+                                  "SrcExchServer=SRCEX01\nKorvelCmdLine=" + korvelCmdLine + "\n"),
+                   128, "Error: Cannot use parameters '" + refused + "' in KorvelCmdLine\r\nInvalid command line!\r\n" +
+                            Completed(128)};
+    };
+    // As Notepad saves "Unicode": UTF-16 with a byte-order mark, here with lines beyond the ANSI code page.
     const std::wstring cyrillic = L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F";
     const std::wstring umlauts = L"j\x00FCrgen.m\x00FCller";
-    std::wstring text = ToWide(Ini({L"room.oslo"}));
-    text.insert(text.find(L"[AD]"), Source(umlauts) + L"\n" + Source(cyrillic) + L"\n");
-    std::wstring notepad = L"\xFEFF"; // as Notepad saves "Unicode": UTF-16 with a byte-order mark
-    for (const wchar_t c : text) {
-        notepad += c == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, c);
-    }
+    std::wstring notepad = L"\xFEFF" + ToWide(Ini({L"room.oslo"}));
+    notepad.insert(notepad.find(L"[AD]"), Source(umlauts) + L"\n" + Source(cyrillic) + L"\n");
     std::vector<std::wstring> many;
     for (int i = 1000; i < 1750; ++i) {
         many.push_back(L"bulk" + std::to_wstring(i));
@@ -111,24 +120,22 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
          "Error: No parameters found in section Settings\r\nError: Incorrect format of section \"SrcExchServer\" in "
          "ini-file\r\n" + std::string(noProfiles)},
         {"a key without a value", Ini({L"room.oslo"}, Configuration().SwitchMessage, "SrcExchServer\n"), 64,
-         Connected() + pass + Failed(L"room.oslo", "80040115") + "No profiles to update were found!\r\n" + Completed(64)},
-        {"twins count once, in sorted order",
-         Ini({L"room.oslo", L"ROOM.OSLO", L"reception"}), 0,
-         Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo") +
-             ChildRuns(" \"{profile-1}\" \"{profile-2}\"") + Completed(0)},
-        {"Office365 yes", Ini({L"reception"}, message("Version=ZPH V6 after V4\nOffice365=yes\n")),
-         0, oneRecreated(v6 + "\r\nOffice365=1")},
-        {"Office365 No", Ini({L"reception"}, message("Version=v6\nOffice365=No\n")), 0,
-         oneRecreated(v6 + "\r\nOffice365=0" + domain)},
+         Connected() + pass + Failed(L"room.oslo", "80040115") + "No profiles to update were found!\r\n" +
+             Completed(64)},
+        {"twins count once, in sorted order", Ini({L"room.oslo", L"ROOM.OSLO", L"reception"}), 0,
+         Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo") + ChildRuns(both) + Completed(0)},
+        {"Office365 yes", message("Version=ZPH V6 after V4\nOffice365=yes\n"), 0, recreated(v6 + "\r\nOffice365=1")},
+        {"Office365 No", message("Version=v6\nOffice365=No\n"), 0,
+         recreated(v6 + "\r\nOffice365=0\r\nIsMAPIEncryptionRequired=-1" + domain)},
         {"v5 with both tags as given",
-         Ini({L"reception"},
-             message("Version=v5\nMBMatchKeyTag=EX\nPFMatchKeyTag=SMTP\nIsMAPIEncryptionRequired=No\n")),
-         0, oneRecreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=EX\r\nPFMatchKeyTag=SMTP" +
-                         std::string(domain).replace(domain.find("-1"), 2, "0"))},
-        {"v5", Ini({L"reception"}, message("Version=Ver v5\n")), 0,
-         oneRecreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500" + domain)},
-        {"v1 keeps the tags", Ini({L"reception"}, message("Version=v1\nMBMatchKeyTag=EX\n")), 0,
-         oneRecreated("[ZPH 1.0]\r\n" + target)},
+         message("Version=v5\nMBMatchKeyTag=EX\nPFMatchKeyTag=SMTP\nIsMAPIEncryptionRequired=No\n"), 0,
+         recreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=EX\r\nPFMatchKeyTag=SMTP\r\n" +
+                   "IsMAPIEncryptionRequired=0" + domain)},
+        {"v1 keeps the tags", message("Version=v1\nMBMatchKeyTag=EX\n"), 0, recreated("[ZPH 1.0]\r\n" + target)},
+        {"v7", message("Version=v7\n"), 64, refused("v7", "Version")},
+        {"V5.0 with both tags", message("Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n"), 64,
+         refused("V5.0", "Version")},
+        {"Office365 maybe", message("Version=v6\nOffice365=maybe\n"), 64, refused("maybe", "Office365")},
         {"a password of odd length", WithPassword("00112233445566778"), 64,
          "Error: Cannot decrypt password \"00112233445566778\"\r\n" + std::string(noProfiles)},
         // Enciphered under the tool's key, but shorter than the prefix: one character.
@@ -138,31 +145,19 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
          Connected() + "Error:  Cannot get information from " + ToNarrow(DirectoryServer()) + "\r\n" + noProfiles},
         {"a mailbox line of 100,000 characters", Ini({L"room.oslo", std::wstring(100000, L'x')}), 64, CannotLoad()},
         {"a section of 750 mailbox lines", Ini(many), 64, CannotLoad()},
-        {"a long line in a section not read", "[Notes]\nText=" + std::string(100000, 'z') + "\n" + Ini(), 0,
-         Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo") +
-             ChildRuns(" \"{profile-1}\" \"{profile-2}\"") + Completed(0)},
         {"sections and keys twice: the first counts",
-         Ini({L"room.oslo"}, "TargetServer=TGTEX01\ntargetserver=TGTEX99\nVersion=v4\n") +
-             "[Mailboxes]\n" + ToNarrow(Source(L"reception")) + "\n[Settings]\nSrcExchServer=ELSEWHERE\n",
+         Ini({L"room.oslo"}, "TargetServer=TGTEX01\ntargetserver=TGTEX99\nVersion=v4\n") + "[Mailboxes]\n" +
+             ToNarrow(Source(L"reception")) + "\n[Settings]\nSrcExchServer=ELSEWHERE\n",
          0, Connected() + pass + Created(1, L"room.oslo") + ChildRuns(" \"{profile-1}\"") + Completed(0)},
         {"Notepad's Unicode", std::string(reinterpret_cast<const char*>(notepad.data()), notepad.size() * 2), 0,
-         Connected() + "Warning: Cannot find UserDNTrg for UserDNSrc = " + ToNarrow(Source(cyrillic)) + "\r\n" + pass + Created(1, umlauts) + Created(2, L"room.oslo") +
-             ChildRuns(" \"{profile-1}\" \"{profile-2}\"") + Completed(0),
+         Connected() + "Warning: Cannot find UserDNTrg for UserDNSrc = " + ToNarrow(Source(cyrillic)) + "\r\n" + pass +
+             Created(1, umlauts) + Created(2, L"room.oslo") + ChildRuns(both) + Completed(0),
          "0\n", nullptr, 0, {}, {L"room.oslo", umlauts}},
-        {"a switch the child must not be given", Ini({L"room.oslo"}, Configuration().SwitchMessage, "SrcExchServer=SRCEX01\nKorvelCmdLine=-ini x.ini -UNDOALL\n"), 128,
-         "Error: Cannot use parameters '-UndoAll' in KorvelCmdLine\r\nInvalid command line!\r\n" + Completed(128)},
-        {"a switch as the first argument", Ini({L"room.oslo"}, Configuration().SwitchMessage, "SrcExchServer=SRCEX01\nKorvelCmdLine=/?\n"), 128,
-         "Error: Cannot use parameters '/?' in KorvelCmdLine\r\nInvalid command line!\r\n" + Completed(128)},
+        switchRefused("-ini x.ini -UNDOALL", "-UndoAll"),
+        switchRefused("/?", "/?"),
     };
     for (const Row& row : rows) {
         Expect(row);
-    }
-    // Values the switch message has no layout for stop the load before the directory.
-    for (const auto& refused : std::vector<std::vector<std::string>>{{"Version=v7\n", "v7", "Version"},
-                                                                       {"Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n", "V5.0", "Version"},
-                                                                       {"Version=v6\nOffice365=maybe\n", "maybe", "Office365"}}) {
-        Expect({"refused", Ini({L"reception"}, message(refused[0])), 64,
-                "Error: Incorrect value \"" + refused[1] + "\" of \"" + refused[2] + "\" in ini-file\r\n" + noProfiles});
     }
 }
 
@@ -170,81 +165,80 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
 // 32 is added to what the child returns.
 TEST_F(Runs, ExitCodesAddUpWhatHappened)
 {
-    const std::string three = Ini({L"room.oslo", L"beamer.pool", L"reception"});
+    const std::vector<std::wstring> rooms = {L"room.oslo", L"beamer.pool", L"reception"};
+    const std::string three = Ini(rooms);
     const std::string made = Connected() + pass + Failed(L"beamer.pool") + Created(1, L"reception") +
                              Created(2, L"room.oslo");
-    const std::string both = " \"{profile-1}\" \"{profile-2}\"";
-    const std::string cannotDelete = "Error: Cannot delete a profile for mailbox = " + ToNarrow(Source(L"reception")) + "\r\n";
-    const std::string child = "\"" + ToNarrow(tool.Path()) + "\\KorvelEngine.exe\" ";
-    // The line as the three mailboxes would give it, without the extra switches: each profile is a blank and a
-    // GUID in braces between quotes.
-    const size_t baseLength = child.size() + std::string(" -Profiles ").size() + 3 * (2 + 38 + 1);
-    const std::string longest = "-Log " + std::string(32766 - baseLength - 5, 'x');
-    auto refuseDeletion = [this] { FailMapiCall(L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, Source(L"reception")); };
-    auto removeChild = [this] { ASSERT_TRUE(::DeleteFileW((tool / L"KorvelEngine.exe").c_str())); };
+    const std::string left = "Error: Cannot delete a profile for mailbox = " + ToNarrow(Source(L"reception")) + "\r\n";
+    const std::string start = "Info: Start Korvel with the command line \"" + ToNarrow(tool.Path()) +
+                              "\\KorvelEngine.exe\" ";
+    // The longest KorvelCmdLine the child can take with the three mailboxes' profiles: each a blank and a GUID in
+    // braces between quotes.
+    const std::string longest(32766 - (start.size() - 41) - std::string(" -Profiles ").size() - 3 * 41, 'x');
+    auto refuseDeletion = [this] {
+        FailMapiCall(L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, Source(L"reception"));
+    };
     auto outlook = [this](const char* answer) {
         TestSupport::CopyInto(TestSupport::DoublesDirectory() + L"\\msi.dll", tool.Path());
         WriteBytes(korvel / L"answer.txt", answer);
     };
     TestSupport::RunOptions msi;
     msi.Environment = {{L"BRISKLET_MSI_DOUBLE", korvel.Path()}};
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {"no mailboxes", Ini({}), 64, "Error: No mailboxes found in section Mailboxes\r\n" + Connected() + noProfiles},
         {"every mailbox failing", three, 64,
          Connected() + pass + Failed(L"beamer.pool", "80040115") + Failed(L"reception", "80040115") +
-             Failed(L"room.oslo", "80040115") +
-             "No profiles to update were found!\r\n" + Completed(64), "0\n", nullptr, 0, {}, {}},
-        {"a profile left behind", three, 35, made + ChildRuns(both, "3", "3") + cannotDelete + Completed(35),
-         "3\n", refuseDeletion, 1},
+             Failed(L"room.oslo", "80040115") + "No profiles to update were found!\r\n" + Completed(64),
+         "0\n", nullptr, 0, {}, {}},
+        {"a profile left behind", three, 35, made + ChildRuns(both, "3", "3") + left + Completed(35), "3\n",
+         refuseDeletion, 1},
         {"a profile left behind and no child", three, 128,
-         made + "Info: Start Korvel with the command line " + child + "-ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\" -Profiles " + both +
-             ".\r\nError: Korvel start failed\r\n" + cannotDelete + Completed(128),
-         "3\n", [&] { refuseDeletion(); removeChild(); }, 1},
-        {"MAPI that cannot start", three, 0, Connected() + "Error: Cannot load MAPIInitialize \r\n",
-         "0\n", [this] { FailMapiCall(L"MAPIInitialize", MAPI_E_NOT_INITIALIZED); }},
+         made + start + "-ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\" -Profiles " + both +
+             ".\r\nError: Korvel start failed\r\n" + left + Completed(128),
+         "3\n", [&] { refuseDeletion(); ::DeleteFileW((tool / L"KorvelEngine.exe").c_str()); }, 1},
+        {"MAPI that cannot start", three, 0, Connected() + "Error: Cannot load MAPIInitialize \r\n", "0\n",
+         [this] { FailMapiCall(L"MAPIInitialize", MAPI_E_NOT_INITIALIZED); }},
         {"MAPI that cannot start for the clean-up", three, 16,
          made + ChildRuns(both) + "Error: Cannot load MAPIInitialize to remove the profiles. Error = 80040605\r\n",
          "0\n", [this] { FailMapiCall(L"MAPIInitialize", MAPI_E_NOT_INITIALIZED, L"", 2); }, 2},
         {"a command line the child cannot take",
-         Ini({L"room.oslo", L"beamer.pool", L"reception"}, Configuration().SwitchMessage,
-             "SrcExchServer=SRCEX01\nKorvelCmdLine=" + longest + "x\n"),
-         128, Connected() + "Error: Too many mailboxes for one run: the command line of KorvelEngine.exe would be 32767 "
-                            "characters, more than 32766. Split the \"Mailboxes\" section over several runs.\r\n" + Completed(128)},
+         Ini(rooms, Configuration().SwitchMessage, "SrcExchServer=SRCEX01\nKorvelCmdLine=" + longest + "x\n"), 128,
+         Connected() + "Error: Too many mailboxes for one run: the command line of KorvelEngine.exe would be 32767 "
+                       "characters, more than 32766. Split the \"Mailboxes\" section over several runs.\r\n" +
+             Completed(128)},
         {"the longest command line the child can take",
-         Ini({L"room.oslo", L"beamer.pool", L"reception"}, Configuration().SwitchMessage,
-             "SrcExchServer=SRCEX01\nKorvelCmdLine=" + longest + "\n"),
-         32, made + "Info: Start Korvel with the command line " + child + longest + " -Profiles " + both +
-                 ".\r\nExitCode of Korvel = 0\r\nInfo: Start Korvel with the command line " + child +
-                 "-Cleanup -Silent -Log  " + longest.substr(5) + "_Cleanup.\r\nExitCode of Korvel -Cleanup = 0\r\n" +
-                 Completed(32)},
+         Ini(rooms, Configuration().SwitchMessage, "SrcExchServer=SRCEX01\nKorvelCmdLine=" + longest + "\n"), 32,
+         made + start + longest + " -Profiles " + both + ".\r\nExitCode of Korvel = 0\r\n" + start +
+             "-Cleanup -Silent.\r\nExitCode of Korvel -Cleanup = 0\r\n" + Completed(32)},
         // Windows Installer has Outlook 2010 x64 registered; any other answer (a failed installation) goes on.
         {"Outlook x64", three, 0, "Error: Cannot support the architecture of Outlook 2010 x64\r\n", "0\n",
          [&] { outlook("0"); }, 0, msi},
-        {"no Outlook x64", three, 35, made + ChildRuns(both, "3") + Completed(35), "3\n0\n",
-         [&] { outlook("1603"); }, 0, msi},
+        {"no Outlook x64", three, 35, made + ChildRuns(both, "3") + Completed(35), "3\n0\n", [&] { outlook("1603"); },
+         0, msi},
     };
+    // The child's exit code as the signed 32-bit number it is, and 32 added for the failed mailbox.
+    for (const std::vector<std::string>& child :
+         std::vector<std::vector<std::string>>{{"3\n0\n", "3", "0", "35"},
+                                               {"-5\n1\n", "-5", "1", "27"},
+                                               {"2147483647\n0\n", "2147483647", "0", "-2147483617"},
+                                               {"2147483648\n0\n", "-2147483648", "0", "-2147483616"},
+                                               {"3221225477\n0\n", "-1073741819", "0", "-1073741787"},
+                                               {"4294967295\n", "-1", "-1", "31"}}) {
+        rows.push_back({"child", three, static_cast<DWORD>(std::stol(child[3])),
+                        made + ChildRuns(both, child[1], child[2]) + "Completed with exitCode = " + child[3] + "\r\n",
+                        child[0]});
+    }
     for (const Row& row : rows) {
         Expect(row);
     }
-    // The child's exit code as the signed 32-bit number it is, and 32 added for the failed mailbox.
-    const std::vector<std::string> endings[] = {{"3\n0\n", "3", "0", "35"},       {"-5\n1\n", "-5", "1", "27"},
-                                                {"2147483647\n0\n", "2147483647", "0", "-2147483617"},
-                                                {"2147483648\n0\n", "-2147483648", "0", "-2147483616"},
-                                                {"3221225477\n0\n", "-1073741819", "0", "-1073741787"},
-                                                {"4294967295\n", "-1", "-1", "31"}};
-    for (const auto& ending : endings) {
-        Expect({"child", three, static_cast<DWORD>(std::stol(ending[3])),
-                made + ChildRuns(both, ending[1], ending[2]) + "Completed with exitCode = " + ending[3] + "\r\n",
-                ending[0]});
-    }
-
 }
 
 // What the arguments ask for, up to reading the file: the encrypt mode's whole work, and the run's refusals.
 TEST_F(Runs, ArgumentsAndTheEncryptMode)
 {
     auto written = [this](const std::wstring& name) {
-        return "Info: Ciphered password written to the ini-file " + ToNarrow(tool / name) + "\r\nEncrypted successfully\r\n";
+        return "Info: Ciphered password written to the ini-file " + ToNarrow(tool / name) +
+               "\r\nEncrypted successfully\r\n";
     };
     auto notWritten = [this](const std::wstring& name) {
         return "Error: Cannot write the ciphered password to the ini-file " + ToNarrow(tool / name) + "\r\n";
@@ -264,8 +258,8 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         {{L"no such dir\\Switch.ini"}, 0, "Error: Cannot find the ini-file 'no such dir\\Switch.ini'\r\n"},
         {{tool / L"Folder.ini"}, 64, CannotLoad(L"Folder.ini")},
         {{L"New Switch.ini", L"secret"}, 1, written(L"New Switch.ini"), secret},
-        {{L"Unicode.ini", L"Z\u00FCrich-\u041F\u0430\u0440\u043E\u043B\u044C-\u20AC\U0001F511"}, 1, written(L"Unicode.ini"),
-         "2DAC9464B72AB06AECDA1DF5D5140963EF7BC9B2624DB367844D3F1941D269AB3AEE1391B6C24B08"},
+        {{L"Unicode.ini", L"Z\u00FCrich-\u041F\u0430\u0440\u043E\u043B\u044C-\u20AC\U0001F511"}, 1,
+         written(L"Unicode.ini"), "2DAC9464B72AB06AECDA1DF5D5140963EF7BC9B2624DB367844D3F1941D269AB3AEE1391B6C24B08"},
         {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
         {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
         {{L"no such dir\\Switch.ini", L"secret"}, 0, notWritten(L"no such dir\\Switch.ini")},
@@ -280,8 +274,8 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         }
     }
     // Every other line is kept, and a second run writes the same text.
-    EXPECT_EQ("; the cut-over of the rooms\r\n[Settings]\r\nSrcExchServer=ex1\r\n[AD]\r\ndcpassword=" + std::string(secret) +
-                  "\r\nDCName=dc1\r\n",
+    EXPECT_EQ("; the cut-over of the rooms\r\n[Settings]\r\nSrcExchServer=ex1\r\n[AD]\r\ndcpassword=" +
+                  std::string(secret) + "\r\nDCName=dc1\r\n",
               ReadBytes(tool / L"Switch.ini"));
 }
 
@@ -303,21 +297,19 @@ void EndHeldChild(const std::wstring& waitingFile, UINT exitCode, DWORD tool)
 // line of its transcript up to its last.
 TEST_F(Runs, ChildrenEndedFromOutside)
 {
-    // Holds the child's n-th start until it is ended from outside with the code given, the tool first if asked.
-    auto ending = [this](const char* what, int start, UINT code, bool toolToo, DWORD exitCode, std::string transcript) {
-        Row row{what, Ini(), exitCode, transcript, "0\n",
-                [this, start] { WriteBytes(korvel / L"hang.txt", std::to_string(start) + "\n"); }, toolToo ? 2u : 0u};
-        row.options.WhileRunning = [this, code, toolToo](DWORD tool, const std::wstring&) {
-            EndHeldChild(korvel / L"hanging.txt", code, toolToo ? tool : 0);
+    auto ending = [this](const char* what, int start, bool toolToo, DWORD exitCode, const std::string& runs) {
+        Row row{what, Ini(), exitCode, Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo") + runs,
+                "0\n", [this, start] { WriteBytes(korvel / L"hang.txt", std::to_string(start) + "\n"); },
+                toolToo ? 2u : 0u};
+        row.options.WhileRunning = [this, toolToo](DWORD tool, const std::wstring&) {
+            EndHeldChild(korvel / L"hanging.txt", 1, toolToo ? tool : 0);
         };
         return row;
     };
-    const std::string made = Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo");
-    const std::string both = " \"{profile-1}\" \"{profile-2}\"";
-    for (const Row& row : {ending("taskkill /F", 1, 1, false, 1, made + ChildRuns(both, "1") + Completed(1)),
-                           ending("its clean-up run", 2, 1, false, 0, made + ChildRuns(both, "0", "1") + Completed(0)),
-                           ending("the tool and its child", 1, 1, true, 1,
-                                  made + ChildRuns(both).substr(0, ChildRuns(both).find("ExitCode of Korvel = ")))}) {
+    for (const Row& row : {ending("taskkill /F", 1, false, 1, ChildRuns(both, "1") + Completed(1)),
+                           ending("its clean-up run", 2, false, 0, ChildRuns(both, "0", "1") + Completed(0)),
+                           ending("the tool and its child", 1, true, 1,
+                                  ChildRuns(both).substr(0, ChildRuns(both).find("ExitCode of Korvel = ")))}) {
         Expect(row);
     }
 }
@@ -335,7 +327,8 @@ TEST_F(Runs, AnInterruptedMailboxPassLeavesNothingBehind)
     TestSupport::RunOptions options;
     options.OwnConsole = true;
     options.WhileRunning = [](DWORD tool, const std::wstring& output) {
-        for (int waited = 0; ReadBytes(output).find("Info: Switch message is created") == std::string::npos; ++waited) {
+        for (int waited = 0; ReadBytes(output).find("Info: Switch message is created") == std::string::npos;
+             ++waited) {
             ASSERT_LT(waited, 30000) << "the mailbox pass did not begin";
             ::Sleep(1);
         }

@@ -183,7 +183,8 @@ void WholeRun::ExpectNoLeaks() const
     }
     // A run that never loaded the directory leaves no record.
     const std::string outstanding = ReadBytes(adsi / L"outstanding.txt");
-    EXPECT_TRUE(outstanding.empty() || outstanding == "references=0 searches=0 columns=0\n") << "directory objects leaked";
+    EXPECT_TRUE(outstanding.empty() || outstanding == "references=0 searches=0 columns=0\n")
+        << "directory objects leaked";
 }
 
 } // namespace E2e

@@ -55,15 +55,14 @@ protected:
 
     // The transcript, each profile name shown as "{profile-N}" in order of appearance.
     std::string Transcript() const;
-    // Transcript lines: the directory bound; a switch message of the default [SwitchMessage] for a fixture
-    // account; the child's two runs over a profile list (" \"{profile-1}\" ...") with the default KorvelCmdLine.
+    // Transcript lines: the directory bound; the default switch message made; the child's two runs over a
+    // profile list (" \"{profile-1}\" ...") with the default KorvelCmdLine.
     std::string Connected() const;
     static std::string Created(int profile, const std::wstring& name);
     std::string ChildRuns(const std::string& profiles, const std::string& shown = "0",
                           const std::string& cleanupShown = "0") const;
 
-    // Every MAPI object and buffer released without a misuse and every directory object released; with
-    // ExpectNothingLeftBehind, every profile removed too.
+    // No MAPI object, buffer or misuse and no directory object left; with ExpectNothingLeftBehind, no profile.
     void ExpectNoLeaks() const;
     void ExpectNothingLeftBehind() const;
 

@@ -29,9 +29,8 @@ TempDir::~TempDir()
 
 void TempDir::Empty() const
 {
-    for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
-        fs::remove_all(entry.path());
-    }
+    fs::remove_all(path);
+    fs::create_directory(path);
 }
 
 std::wstring DoublesDirectory()

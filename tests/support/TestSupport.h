@@ -33,8 +33,7 @@ std::string ReadBytes(const std::wstring& path); // "" for a file that is not th
 void CopyInto(const std::wstring& source, const std::wstring& directory);
 
 struct RunOptions {
-    // Set for the program on top of the test's own; how doubles find their steering. (Wine takes DLL overrides
-    // only from the environment it was started with: a double DLL is chosen by copying it beside the exe.)
+    // Added to the test's own environment: how the doubles find their steering.
     std::vector<std::pair<std::wstring, std::wstring>> Environment;
     bool OwnConsole = false; // so that the test can send it console events
     // Called once the program has started, before it is waited for: its process id and its output file.
