@@ -125,9 +125,10 @@ TEST_F(DirectoryFaults, BindsWhatTheRootNamesAndTakesEachLinesTargetOrWarns)
          {L"beamer.pool"}},
         {"every text type", Server(), two, "value-type 1 1\nvalue-type 2 2\nvalue-type 3 4\nvalue-type 4 3\n",
          connect, two},
-        // 601 distinct values take three searches, a line equal to the first but for case none; the rows after a
-        // page the server ends inside the first search (ADSI reports ERROR_MORE_DATA pending) still count.
-        {"601 values", Server(), bulkLines, "more-data 100\n", connect + NoTarget(L"nobody"), bulk, "", 3},
+        // 601 distinct values take three paged searches with a time limit, a line equal to the first but for case
+        // none; the rows after a page the server ends inside the first (ERROR_MORE_DATA pending) still count.
+        {"601 values", Server(), bulkLines, "more-data 100\n", connect + NoTarget(L"nobody"), bulk,
+         "SetSearchPreference scope=2 pagesize=500 timeout=60\nExecuteSearch ", 3},
     };
     for (const Case& test : cases) {
         RunCase(test);
