@@ -67,8 +67,7 @@ protected:
         StartAfresh();
         Configuration configuration;
         configuration.Mailboxes = Sources(test.lines);
-        configuration.Directory =
-            "DCName=" + test.server + "\nDCAccount=" + account + "\nDCPassword=" + StoredServicePassword() + "\n";
+        configuration.Directory = DirectoryKeys(test.server);
         Write(configuration);
         SeedMailboxes(Sources(test.targets));
         TestSupport::WriteBytes(adsi / L"steering.txt", test.steering);

@@ -187,7 +187,7 @@ protected:
         SCOPED_TRACE(fault.call + " (use " + std::to_string(fault.use) + ")");
         StartAfresh();
         Configuration configuration;
-        configuration.Mailboxes = {Source(names[0]), Source(names[1])};
+        configuration.Mailboxes = Sources(names);
         configuration.SwitchMessage = "TargetServer=" + targetServer + "\nVersion=v4\nRecreateSwitchMsg=" +
                                       (fault.recreate ? "1" : "0") + "\n";
         Write(configuration);

@@ -69,10 +69,8 @@ protected:
 
     std::string WithPassword(const std::string& stored) const
     {
-        return Configuration{Configuration().Settings, {Source(L"room.oslo")},
-                             "DCName=" + ToNarrow(DirectoryServer()) + "\nDCAccount=CN=svc-brisklet,OU=Service " +
-                                 "Accounts,DC=fabrikam,DC=com\nDCPassword=" + stored + "\n"}
-            .Text();
+        const std::string directory = DirectoryKeys(ToNarrow(DirectoryServer()), stored);
+        return Configuration{Configuration().Settings, {Source(L"room.oslo")}, directory}.Text();
     }
 
     std::string CannotLoad(const std::wstring& name = L"Switch.ini") const

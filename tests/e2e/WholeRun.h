@@ -23,8 +23,9 @@ extern const char noProfiles[];
 
 // "127.0.0.1:PORT" of a slapd instance of the directory fixture.
 std::wstring DirectoryServer(const std::wstring& instance = L"dc");
-// The "DCPassword" text of the fixture's service account.
-std::string StoredServicePassword();
+// The [AD] keys of the fixture's service account on `server`, its password stored as `storedPassword`.
+extern const char servicePassword[]; // as the encrypt mode stores it
+std::string DirectoryKeys(const std::string& server, const std::string& storedPassword = servicePassword);
 
 // A configuration as an administrator writes it.
 struct Configuration {
@@ -47,7 +48,8 @@ protected:
     void SeedMailboxes(const std::vector<std::wstring>& sources);
     void FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox = L"", ULONG use = 0,
                       const std::wstring& text = L"");
-    // Empties the doubles' worlds, steering and records, so that one test can run case after case.
+    // Empties the doubles' worlds, steering and records and puts back the doubles SetUp chose, so that one test
+    // can run case after case.
     void StartAfresh();
 
     TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"},

@@ -33,7 +33,7 @@ std::string ReadBytes(const std::wstring& path); // "" for a file that is not th
 void CopyInto(const std::wstring& source, const std::wstring& directory);
 
 struct RunOptions {
-    // Added to the test's own environment: how the doubles find their steering.
+    // Set in the test's own environment for the rest of the test: how the doubles find their steering.
     std::vector<std::pair<std::wstring, std::wstring>> Environment;
     bool OwnConsole = false; // so that the test can send it console events
     // Called once the program has started, before it is waited for: its process id and its output file.
