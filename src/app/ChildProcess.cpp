@@ -42,19 +42,21 @@ std::vector<size_t> TokenStarts(const std::wstring& cmd)
     return starts;
 }
 
-bool StartsWithNoCase(const std::wstring& text, size_t at, const std::wstring& prefix)
+// The marker as a whole token at `at`: "-Logfile" is another switch than "-Log".
+bool IsTokenNoCase(const std::wstring& text, size_t at, const std::wstring& marker)
 {
-    return text.size() - at >= prefix.size() &&
-           Util::nocase_traits::compare(text.data() + at, prefix.data(), prefix.size()) == 0;
+    const size_t end = at + marker.size();
+    return text.size() >= end && Util::nocase_traits::compare(text.data() + at, marker.data(), marker.size()) == 0 &&
+           (end == text.size() || IsBlank(text[end]) || IsBlank(marker.back()));
 }
 
-// The text after the first of the markers that begins a token, up to the next token that is a switch.
+// The text after the first of the markers that stands as a token, up to the next token that is a switch.
 std::wstring ExtractArgument(const std::wstring& cmd, std::initializer_list<const wchar_t*> markers)
 {
     const std::vector<size_t> starts = TokenStarts(cmd);
     for (const std::wstring marker : markers) {
         const auto found = std::find_if(starts.begin(), starts.end(),
-                                        [&](size_t at) { return StartsWithNoCase(cmd, at, marker); });
+                                        [&](size_t at) { return IsTokenNoCase(cmd, at, marker); });
         if (found != starts.end()) {
             const size_t begin = *found + marker.size();
             const auto next = std::find_if(found + 1, starts.end(),

@@ -33,6 +33,14 @@ std::vector<std::wstring> SplitChildArguments(const std::wstring& korvelCmdLine)
     return std::vector<std::wstring>(arguments.get() + 1, arguments.get() + count);
 }
 
+// The tool's own switches follow the extra command line; a quote it leaves open would take them into its last
+// argument, and the child would never see its profiles.
+bool EndsOutsideQuotes(const std::wstring& korvelCmdLine)
+{
+    const std::wstring following = L"-Profiles";
+    return SplitChildArguments(korvelCmdLine + L" " + following).back() == following;
+}
+
 } // namespace
 
 bool CheckChildSwitches(const std::wstring& korvelCmdLine)
@@ -45,6 +53,10 @@ bool CheckChildSwitches(const std::wstring& korvelCmdLine)
                 return false;
             }
         }
+    }
+    if (!EndsOutsideQuotes(korvelCmdLine)) {
+        std::cout << "Error: The quotes in KorvelCmdLine do not close\n";
+        return false;
     }
     return true;
 }

@@ -83,7 +83,7 @@ void IniFile::ReadSectionLines(const std::wstring& section, std::vector<std::wst
     out.insert(out.end(), lines.begin(), lines.end());
 }
 
-std::wstring IniFile::ReadStoredValue(const std::wstring& section, const std::wstring& key) const
+std::optional<std::wstring> IniFile::ReadStoredValue(const std::wstring& section, const std::wstring& key) const
 {
     // Null section, key and value flush the platform's cached copy of the file; the call answers FALSE after a
     // flush, so its result says nothing.
@@ -91,10 +91,29 @@ std::wstring IniFile::ReadStoredValue(const std::wstring& section, const std::ws
     NocaseKeyMap keys;
     ReadSection(section, keys);
     const auto found = keys.find(Util::ToNocase(key));
-    return found == keys.end() ? std::wstring() : found->second;
+    return found == keys.end() ? std::nullopt : std::optional<std::wstring>(found->second);
 }
 
-void IniFile::WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) const
+bool IniFile::CanHold(const std::wstring& section, const std::wstring& key, const std::wstring& value) const
 {
-    Errors::CheckTrue(::WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str()));
+    // Each line with its NUL; the platform replaces the key's first line.
+    size_t size = key.size() + 1 + value.size() + 1;
+    bool replaced = false;
+    for (const std::wstring& line : ReadLines(section)) {
+        NocaseKeyMap entry;
+        AddEntry(line, entry);
+        if (!replaced && entry.count(Util::ToNocase(key)) != 0) {
+            replaced = true;
+        } else {
+            size += line.size() + 1;
+        }
+    }
+    return size < LargestBufferSize - 2;
+}
+
+void IniFile::WriteString(const std::wstring& section, const std::wstring& key,
+                          const std::optional<std::wstring>& value) const
+{
+    Errors::CheckTrue(::WritePrivateProfileStringW(section.c_str(), key.c_str(), value ? value->c_str() : nullptr,
+                                                   path.c_str()));
 }

@@ -2,6 +2,7 @@
 
 #include "config/Nocase.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,14 @@ public:
     void ReadSection(const std::wstring& section, NocaseKeyMap& out) const;
     // Appends every non-empty line of the section, unchanged and in file order.
     void ReadSectionLines(const std::wstring& section, std::vector<std::wstring>& out) const;
-    // The key's value as the file on disk holds it, past the platform's cache; empty when the key is absent.
-    std::wstring ReadStoredValue(const std::wstring& section, const std::wstring& key) const;
-    // Replaces or adds the key; the platform adds a missing section and leaves all other lines alone.
-    void WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) const;
+    // The key's value as the file on disk holds it, past the platform's cache; nothing when the key is absent.
+    std::optional<std::wstring> ReadStoredValue(const std::wstring& section, const std::wstring& key) const;
+    // Whether the section, with the key set to value, could still be read whole.
+    bool CanHold(const std::wstring& section, const std::wstring& key, const std::wstring& value) const;
+    // Replaces or adds the key, or removes it for no value; the platform adds a missing section and leaves all
+    // other lines alone.
+    void WriteString(const std::wstring& section, const std::wstring& key,
+                     const std::optional<std::wstring>& value) const;
 
     const std::wstring& Path() const noexcept { return path; }
 

@@ -7,6 +7,39 @@
 
 #include <iostream>
 
+namespace {
+
+const wchar_t Section[] = L"AD";
+const wchar_t Key[] = L"DCPassword";
+
+// The platform reports some names it cannot take (too long, devices) as written: only what the file holds counts.
+bool Holds(const IniFile& file, const std::wstring& storedForm)
+{
+    try {
+        return file.ReadStoredValue(Section, Key) == storedForm;
+    } catch (const Errors::CError&) {
+        return false;
+    }
+}
+
+// A failure leaves the file with what it held.
+bool Store(const IniFile& file, const std::wstring& storedForm)
+{
+    // A section the loader could no longer read would lose the whole file, not only the password.
+    if (!file.CanHold(Section, Key, storedForm)) {
+        return false;
+    }
+    const std::optional<std::wstring> previous = file.ReadStoredValue(Section, Key);
+    file.WriteString(Section, Key, storedForm);
+    if (Holds(file, storedForm)) {
+        return true;
+    }
+    file.WriteString(Section, Key, previous);
+    return false;
+}
+
+} // namespace
+
 bool StoreEncryptedPassword(const std::wstring& iniName, const std::wstring& storedForm)
 {
     std::string shownPath;
@@ -14,11 +47,7 @@ bool StoreEncryptedPassword(const std::wstring& iniName, const std::wstring& sto
     try {
         const std::wstring path = ResolveConfigurationPath(iniName);
         shownPath = ToNarrow(path);
-        const IniFile file(path, false);
-        file.WriteString(L"AD", L"DCPassword", storedForm);
-        // The platform reports some names it cannot take (too long, devices) as written: only what the file
-        // holds counts.
-        stored = file.ReadStoredValue(L"AD", L"DCPassword") == storedForm;
+        stored = Store(IniFile(path, false), storedForm);
     } catch (const Errors::CError&) {
     }
     if (!stored) {

@@ -15,7 +15,7 @@ TEST(ChildCommandLine, TakesOverIniAndLogValuesWholeAndPutsTheSuffixIntoTheLogsF
         {L"-INI C:\\my-dir\\x.ini -log C:\\logs\\a-b.log", L" C:\\my-dir\\x.ini ", L" C:\\logs\\a-b.log"},
         {L"/ini C:/cfg/x.ini /Silent", L"C:/cfg/x.ini ", L""},
         {L"-ini \"C:\\a -b\\x.ini\" -Log \"C:\\l /c\\u.log\"", L" \"C:\\a -b\\x.ini\" ", L" \"C:\\l /c\\u.log\""},
-        {L"-Config-ini x.ini -Verbose-Log y.log", L"", L""},
+        {L"-Config-ini x.ini -Verbose-Log y.log -Logfile z.log -initial 5", L"", L""},
         {L"-Log \"C:\\x -ini y.log\"", L"", L" \"C:\\x -ini y.log\""},
         {L"-ini", L"", L""},
     };

@@ -98,10 +98,11 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         return "Error: Incorrect value \"" + value + "\" of \"" + key + "\" in ini-file\r\n" + noProfiles;
     };
     auto switchRefused = [](const std::string& korvelCmdLine, const std::string& refused) {
+        const std::string error = refused.empty() ? "The quotes in KorvelCmdLine do not close"
+                                                  : "Cannot use parameters '" + refused + "' in KorvelCmdLine";
         return Row{"refused", Ini({L"room.oslo"}, Configuration().SwitchMessage,
                                   "SrcExchServer=SRCEX01\nKorvelCmdLine=" + korvelCmdLine + "\n"),
-                   128, "Error: Cannot use parameters '" + refused + "' in KorvelCmdLine\r\nInvalid command line!\r\n" +
-                            Completed(128)};
+                   128, "Error: " + error + "\r\nInvalid command line!\r\n" + Completed(128)};
     };
     // As Notepad saves "Unicode": UTF-16 with a byte-order mark, here with lines beyond the ANSI code page.
     const std::wstring cyrillic = L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F";
@@ -153,6 +154,9 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
          "0\n", nullptr, 0, {}, {L"room.oslo", umlauts}},
         switchRefused("-ini x.ini -UNDOALL", "-UndoAll"),
         switchRefused("/?", "/?"),
+        switchRefused("-Log \"C:\\Logs\\\"", ""),
+        switchRefused("-ini \"Switch.ini -Log x", ""),
+        switchRefused("-ini \"a b", ""),
     };
     for (const Row& row : rows) {
         Expect(row);
@@ -262,13 +266,21 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
         {{L"Switch.ini", L"secret"}, 1, written(L"Switch.ini")},
         {{L"no such dir\\Switch.ini", L"secret"}, 0, notWritten(L"no such dir\\Switch.ini")},
         {{L"NUL", L"secret"}, 0, notWritten(L"NUL")},
+        // Either would leave a section the loader cannot read.
+        {{L"Full.ini", L"secret"}, 0, notWritten(L"Full.ini")},
+        {{L"Switch.ini", std::wstring(17000, L'p')}, 0, notWritten(L"Switch.ini")},
     };
+    WriteBytes(tool / L"Full.ini", "[AD]\r\nNotes=" + std::string(65500, 'n') + "\r\n");
     for (const auto& row : rows) {
-        SCOPED_TRACE(ToNarrow(row.arguments.empty() ? L"" : row.arguments[0]));
+        const std::wstring file = tool / (row.arguments.empty() ? L"" : row.arguments[0]);
+        SCOPED_TRACE(ToNarrow(file));
+        const std::string before = ReadBytes(file);
         EXPECT_EQ(row.exitCode, Run(row.arguments).ExitCode);
         EXPECT_EQ(row.output, last.Output);
         if (!row.stored.empty()) {
-            EXPECT_EQ("[AD]\r\nDCPassword=" + row.stored + "\r\n", ReadBytes(tool / row.arguments[0]));
+            EXPECT_EQ("[AD]\r\nDCPassword=" + row.stored + "\r\n", ReadBytes(file));
+        } else if (row.exitCode != 1) {
+            EXPECT_EQ(before, ReadBytes(file)) << "a failure changed the file";
         }
     }
     // Every other line is kept, and a second run writes the same text.
