@@ -29,8 +29,8 @@ struct StringProp {
 // too long for SetProps is written through a stream of its own.
 void SetStringProps(IMAPIProp* object, const std::vector<StringProp>& props);
 
-// Whether the row holds exactly the requested columns, in order. A missing property shows as a PT_ERROR
-// column and fails the check. Quiet mode answers false instead of raising.
-bool CheckRow(const SRow& row, const SPropTagArray& columns, bool quiet);
+// Raises unless the row holds exactly the requested columns, in order. A column the row could not give raises
+// the error it carries in its place: a value not known is not a value.
+void CheckRow(const SRow& row, const SPropTagArray& columns);
 
 } // namespace Mapi

@@ -17,9 +17,9 @@ using namespace E2e;
 using MapiDouble::UnicodeProperty;
 
 // What a failure does, at the mailbox whose step makes the call: nothing; MAPI does not start; no profile is
-// begun; the profile is not made and its name cannot be deleted either; the Exchange service fails; the switch
-// message fails, before or after its "recreated" line; the run stops out of memory, its profiles removed first;
-// MAPI does not start again for the clean-up; the clean-up cannot delete this mailbox's profile.
+// begun; the profile is not made; the Exchange service fails; the switch message fails, before or after its
+// "recreated" line; the run stops out of memory, its profiles removed first; MAPI does not start again for the
+// clean-up; the clean-up reports this mailbox's profile as not deleted.
 enum Outcome { Unharmed, NoMapi, NoAdmin, NeverMade, Service, Switch, AfterRecreated, OutOfMemory, NoCleanup, Kept };
 
 // The calls of one mailbox's step in order, for a mailbox with a switch message to recreate, by what their
@@ -42,7 +42,8 @@ const std::pair<Outcome, const char*> mailboxSteps[] = {
     {Unharmed, "IMAPISession::Logoff"},
 };
 
-// One case: a call failed at its n-th use (none: the world alone makes the case), what that does, and the world.
+// One case: a call failed at its n-th use (none: the world alone makes the case), what that does, and the world;
+// the call may do its work first, or fail a column of the rows it returns.
 struct Fault {
     std::string call;
     ULONG use = 0;
@@ -51,6 +52,8 @@ struct Fault {
     HRESULT result = MAPI_E_NETWORK_ERROR; // what a real run meets most
     bool recreate = true; // the configuration's RecreateSwitchMsg
     std::function<void(MapiDouble::Mailbox&)> change = [](MapiDouble::Mailbox&) {}; // of the first mailbox
+    std::wstring work = L"";
+    ULONG column = 0;
 };
 
 const std::wstring subject = L"{0E85BD11-6D96-48dd-B20A-DF8108F272D7}";
@@ -99,21 +102,37 @@ protected:
         add(Kept, "MAPIAdminProfiles IProfAdmin::DeleteProfile", 0);
         add(Kept, "MAPIAdminProfiles IProfAdmin::DeleteProfile", 1);
         add(Unharmed, "MAPIUninitialize");
+        // Every call that changes a mailbox or a profile once more, doing its work before it answers: where a
+        // delete did, the mailbox holds the new message alone.
+        const std::string changing = " IProfAdmin::CreateProfile IProfAdmin::DeleteProfile IMessage::SaveChanges "
+                                     "IMsgServiceAdmin::CreateMsgService IMsgServiceAdmin::ConfigureMsgService ";
+        for (size_t index = 0, count = faults.size(); index < count; ++index) {
+            Fault done = faults[index];
+            done.work = L"all";
+            done.outcome = done.call == "IMAPIFolder::DeleteMessages" ? Unharmed : done.outcome;
+            if (changing.find(" " + done.call + " ") != std::string::npos || done.outcome != faults[index].outcome) {
+                faults.push_back(done);
+            }
+        }
 
         // Worlds the sweep's own does not show: a second copy that differs in case, copies the run must leave,
-        // stores to choose among, a store that refuses a value, and a deletion that only partly completes.
+        // stores to choose among, a store that refuses a value, a deletion that only partly completes, and a
+        // search whose rows carry an error.
         using Mailbox = MapiDouble::Mailbox;
+        const auto twoCopies = [](Mailbox& box) {
+            box.Messages.push_back({0, true, {UnicodeProperty(PR_SUBJECT_W, lowerSubject)}});
+        };
         faults.insert(faults.end(), {
-            {"", 0, Unharmed, 0, S_OK, true,
-             [](Mailbox& box) { box.Messages.push_back({0, true, {UnicodeProperty(PR_SUBJECT_W, lowerSubject)}}); }},
+            {"", 0, Unharmed, 0, S_OK, true, twoCopies},
             {"", 0, Unharmed, 0, S_OK, false},
             {"", 0, Unharmed, 0, S_OK, true, [](Mailbox& box) {
                  box.Stores = {L"pst", L"private"};
                  box.DefaultStore = L"pst";
              }},
             {"", 0, Switch, 0, MAPI_E_NOT_FOUND, true, [](Mailbox& box) { box.Stores = {L"pst"}; }},
-            {"", 0, AfterRecreated, 0, MAPI_E_NOT_ENOUGH_MEMORY, true, [](Mailbox& box) { box.ValueLimit = 64; }},
-            {"IMAPIFolder::DeleteMessages", 1, AfterRecreated, 0, MAPI_W_PARTIAL_COMPLETION},
+            {"", 0, Unharmed, 0, S_OK, true, [](Mailbox& box) { box.ValueLimit = 64; }},
+            {"IMAPIFolder::DeleteMessages", 1, Unharmed, 0, MAPI_W_PARTIAL_COMPLETION, true, twoCopies},
+            {"IMAPITable::QueryRows", 3, Switch, 0, MAPI_E_NOT_ENOUGH_MEMORY, true, [](Mailbox&) {}, L"", PR_SUBJECT_W},
         });
         // An allocation shows in the record only when refused: the reference run counts them without refusing one.
         RunCase(Fault{"MAPIAllocateBuffer", 1000000, Unharmed, 0, MAPI_E_NOT_ENOUGH_MEMORY},
@@ -130,7 +149,7 @@ protected:
     }
 
     // What the run prints when `fault` strikes, and its exit code; with `deleteRefused` a failed mailbox's profile
-    // cannot be deleted either, and stays listed for the child and the clean-up.
+    // cannot be deleted either, and is left to the clean-up, never to the child.
     std::pair<std::string, DWORD> Expected(const Fault& fault, bool deleteRefused) const
     {
         if (fault.outcome == NoMapi) {
@@ -141,7 +160,7 @@ protected:
         const std::string code = hex.str();
         std::string cleanup; // a profile left behind is a failed mailbox
         std::string text = Connected() + "Info: Create profiles and check the switch message. \r\n";
-        std::vector<int> listed; // the listed profiles' numbers, 0 until first shown
+        std::string profiles; // the child's list
         int shown = 0;
         for (size_t index = 0; index < names.size(); ++index) {
             const Outcome outcome = index == fault.mailbox && fault.outcome < NoCleanup ? fault.outcome : Unharmed;
@@ -156,22 +175,13 @@ protected:
                 text += recreated + "Info: Switch message content for profile " + profile + " is \r\n" +
                         NewBody(index, "\r\n") + "\r\n";
             }
-            const bool undeletable =
-                outcome == NeverMade || (deleteRefused && outcome != Unharmed && outcome != NoAdmin);
             text += outcome == Service ? "Error: Cannot create service MSEMS" + code : "";
             text += outcome == AfterRecreated ? recreated : "";
             text += outcome == Switch || outcome == AfterRecreated ? "Error: Cannot create Switch message" + code : "";
-            text += undeletable ? "Error: Cannot delete" + mailbox : "";
+            text += deleteRefused && outcome != Unharmed ? "Error: Cannot delete" + mailbox : "";
             text += outcome != Unharmed ? "Error: Cannot create" + mailbox : "";
-            if (outcome == Unharmed || undeletable) {
-                listed.push_back(number);
-            }
-            const bool left = outcome == NeverMade || (index == fault.mailbox && fault.outcome == Kept);
-            cleanup += left ? "Error: Cannot delete" + mailbox : "";
-        }
-        std::string profiles;
-        for (int number : listed) {
-            profiles += " \"{profile-" + std::to_string(number == 0 ? ++shown : number) + "}\"";
+            profiles += outcome == Unharmed ? " \"" + profile + "\"" : "";
+            cleanup += index == fault.mailbox && fault.outcome == Kept ? "Error: Cannot delete" + mailbox : "";
         }
         text += ChildRuns(profiles);
         if (fault.outcome == NoCleanup) {
@@ -200,13 +210,15 @@ protected:
         MapiState().SaveMailboxes(mailboxes);
         faults.push_back(fault);
         for (const Fault& each : faults) {
-            FailMapiCall(ToWide(each.call), each.result, L"", each.use, L"Injected by the fault sweep.");
+            FailMapiCall({ToWide(each.call), each.result, each.use, L"", L"Injected by the fault sweep.", each.work,
+                          each.column});
         }
         Run();
         const auto expected = Expected(fault, deleteRefused);
         EXPECT_EQ(expected.first, Transcript());
         EXPECT_EQ(expected.second, last.ExitCode);
-        EXPECT_EQ(fault.outcome == NoCleanup ? 2u : fault.outcome == Kept ? 1u : 0u, MapiState().LoadProfiles().size())
+        const bool kept = fault.outcome == Kept && fault.work.empty();
+        EXPECT_EQ(fault.outcome == NoCleanup ? 2u : kept ? 1u : 0u, MapiState().LoadProfiles().size())
             << "profiles left behind, other than those the transcript reports";
         ExpectNoLeaks();
         mailboxes = MapiState().LoadMailboxes();
@@ -225,7 +237,7 @@ TEST_F(MapiFaultSweep, EveryCallAndAllocationAndEveryWorld)
     for (const Fault& fault : Cases()) {
         RunCase(fault);
     }
-    // A failed mailbox whose profile cannot be deleted either keeps it listed for the child and the clean-up.
+    // A failed mailbox whose profile cannot be deleted either leaves it to the clean-up alone.
     const Fault refusedDeletion{"IProfAdmin::DeleteProfile", 1};
     RunCase(Fault{"IProfAdmin::AdminServices", 1, Service}, {refusedDeletion}, true);
     RunCase(Fault{"MAPILogonEx", 1, Switch}, {refusedDeletion}, true);

@@ -96,11 +96,10 @@ void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources)
     MapiState().SaveMailboxes(mailboxes);
 }
 
-void WholeRun::FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox, ULONG use,
-                            const std::wstring& text)
+void WholeRun::FailMapiCall(const MapiDouble::Fault& fault)
 {
     std::vector<MapiDouble::Fault> faults = MapiState().LoadFaults();
-    faults.push_back(MapiDouble::Fault{call, result, use, mailbox, text});
+    faults.push_back(fault);
     MapiState().SaveFaults(faults);
 }
 
