@@ -7,8 +7,8 @@
 #include <mapitags.h>
 
 #include <functional>
-#include <iomanip>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -42,22 +42,17 @@ const std::pair<Outcome, const char*> mailboxSteps[] = {
     {Unharmed, "IMAPISession::Logoff"},
 };
 
-// One case: a call failed at its n-th use (none: the world alone makes the case), what that does, and the world;
-// the call may do its work first, or fail a column of the rows it returns.
+// One case: the double's fault (no call: the world alone makes the case, its result what the run shows), what it
+// does, and the world.
 struct Fault {
-    std::string call;
-    ULONG use = 0;
+    MapiDouble::Fault injected;
     Outcome outcome = Unharmed;
     size_t mailbox = 0; // in list order
-    HRESULT result = MAPI_E_NETWORK_ERROR; // what a real run meets most
     bool recreate = true; // the configuration's RecreateSwitchMsg
     std::function<void(MapiDouble::Mailbox&)> change = [](MapiDouble::Mailbox&) {}; // of the first mailbox
-    std::wstring work = L"";
-    ULONG column = 0;
 };
 
 const std::wstring subject = L"{0E85BD11-6D96-48dd-B20A-DF8108F272D7}";
-const std::wstring lowerSubject = L"{0e85bd11-6d96-48dd-b20a-df8108f272d7}";
 
 class MapiFaultSweep : public WholeRun {
 protected:
@@ -78,16 +73,24 @@ protected:
     std::vector<Fault> Cases()
     {
         std::vector<Fault> faults;
-        std::vector<std::string> known; // the calls the record must show
+        std::string known; // the calls the record must show, a line each
         std::map<std::string, ULONG> uses;
+        // Every call that changes a mailbox or a profile fails once more after doing its work: where a delete did,
+        // the mailbox holds the new message alone.
+        const std::string changing = " IProfAdmin::CreateProfile IProfAdmin::DeleteProfile IMessage::SaveChanges "
+                                     "IMsgServiceAdmin::CreateMsgService IMsgServiceAdmin::ConfigureMsgService ";
         const auto add = [&](Outcome outcome, const char* list, size_t mailbox = 0) {
             std::istringstream words(list);
             for (std::string call; words >> call;) {
                 const bool allocation = call.find("MAPIAllocate") == 0;
-                faults.push_back(Fault{call, ++uses[call], outcome, mailbox,
-                                       allocation ? MAPI_E_NOT_ENOUGH_MEMORY : MAPI_E_NETWORK_ERROR});
-                if (!allocation) {
-                    known.push_back(call);
+                // A network error is what a real run meets most.
+                faults.push_back({{ToWide(call), allocation ? MAPI_E_NOT_ENOUGH_MEMORY : MAPI_E_NETWORK_ERROR,
+                                   ++uses[call], L"", L"Injected by the fault sweep."}, outcome, mailbox});
+                known += allocation ? "" : call + "\n";
+                if (changing.find(" " + call + " ") != std::string::npos || call == "IMAPIFolder::DeleteMessages") {
+                    faults.push_back(faults.back());
+                    faults.back().injected.Work = L"all";
+                    faults.back().outcome = call == "IMAPIFolder::DeleteMessages" ? Unharmed : outcome;
                 }
             }
         };
@@ -102,49 +105,34 @@ protected:
         add(Kept, "MAPIAdminProfiles IProfAdmin::DeleteProfile", 0);
         add(Kept, "MAPIAdminProfiles IProfAdmin::DeleteProfile", 1);
         add(Unharmed, "MAPIUninitialize");
-        // Every call that changes a mailbox or a profile once more, doing its work before it answers: where a
-        // delete did, the mailbox holds the new message alone.
-        const std::string changing = " IProfAdmin::CreateProfile IProfAdmin::DeleteProfile IMessage::SaveChanges "
-                                     "IMsgServiceAdmin::CreateMsgService IMsgServiceAdmin::ConfigureMsgService ";
-        for (size_t index = 0, count = faults.size(); index < count; ++index) {
-            Fault done = faults[index];
-            done.work = L"all";
-            done.outcome = done.call == "IMAPIFolder::DeleteMessages" ? Unharmed : done.outcome;
-            if (changing.find(" " + done.call + " ") != std::string::npos || done.outcome != faults[index].outcome) {
-                faults.push_back(done);
-            }
-        }
 
         // Worlds the sweep's own does not show: a second copy that differs in case, copies the run must leave,
         // stores to choose among, a store that refuses a value, a deletion that only partly completes, and a
         // search whose rows carry an error.
         using Mailbox = MapiDouble::Mailbox;
         const auto twoCopies = [](Mailbox& box) {
-            box.Messages.push_back({0, true, {UnicodeProperty(PR_SUBJECT_W, lowerSubject)}});
+            box.Messages.push_back(
+                {0, true, {UnicodeProperty(PR_SUBJECT_W, L"{0e85bd11-6d96-48dd-b20a-df8108f272d7}")}});
         };
         faults.insert(faults.end(), {
-            {"", 0, Unharmed, 0, S_OK, true, twoCopies},
-            {"", 0, Unharmed, 0, S_OK, false},
-            {"", 0, Unharmed, 0, S_OK, true, [](Mailbox& box) {
+            {{L"", S_OK}, Unharmed, 0, true, twoCopies},
+            {{L"", S_OK}, Unharmed, 0, false},
+            {{L"", S_OK}, Unharmed, 0, true, [](Mailbox& box) {
                  box.Stores = {L"pst", L"private"};
                  box.DefaultStore = L"pst";
              }},
-            {"", 0, Switch, 0, MAPI_E_NOT_FOUND, true, [](Mailbox& box) { box.Stores = {L"pst"}; }},
-            {"", 0, Unharmed, 0, S_OK, true, [](Mailbox& box) { box.ValueLimit = 64; }},
-            {"IMAPIFolder::DeleteMessages", 1, Unharmed, 0, MAPI_W_PARTIAL_COMPLETION, true, twoCopies},
-            {"IMAPITable::QueryRows", 3, Switch, 0, MAPI_E_NOT_ENOUGH_MEMORY, true, [](Mailbox&) {}, L"", PR_SUBJECT_W},
+            {{L"", MAPI_E_NOT_FOUND}, Switch, 0, true, [](Mailbox& box) { box.Stores = {L"pst"}; }},
+            {{L"", S_OK}, Unharmed, 0, true, [](Mailbox& box) { box.ValueLimit = 64; }},
+            {{L"IMAPIFolder::DeleteMessages", MAPI_W_PARTIAL_COMPLETION, 1}, Unharmed, 0, true, twoCopies},
+            {{L"IMAPITable::QueryRows", MAPI_E_NOT_ENOUGH_MEMORY, 3, L"", L"", L"", PR_SUBJECT_W}, Switch},
         });
         // An allocation shows in the record only when refused: the reference run counts them without refusing one.
-        RunCase(Fault{"MAPIAllocateBuffer", 1000000, Unharmed, 0, MAPI_E_NOT_ENOUGH_MEMORY},
-                {Fault{"MAPIAllocateMore", 1000000, Unharmed, 0, MAPI_E_NOT_ENOUGH_MEMORY}});
+        RunCase({{L"MAPIAllocateBuffer", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}},
+                {{L"MAPIAllocateMore", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}});
         EXPECT_EQ((std::vector<ULONG>{uses["MAPIAllocateMore"], uses["MAPIAllocateBuffer"]}), MapiState().LoadUses())
             << "the run's MAPI allocations changed: update the sweep's steps";
-        std::vector<std::string> calls;
-        std::istringstream record(MapiState().LoadCalls());
-        for (std::string line; std::getline(record, line);) {
-            calls.push_back(line.substr(0, line.find(' ')));
-        }
-        EXPECT_EQ(known, calls) << "the run's MAPI calls changed: update the sweep's steps";
+        EXPECT_EQ(known, std::regex_replace(MapiState().LoadCalls(), std::regex(" .*"), ""))
+            << "the run's MAPI calls changed: update the sweep's steps";
         return HasFailure() ? std::vector<Fault>() : faults;
     }
 
@@ -155,9 +143,7 @@ protected:
         if (fault.outcome == NoMapi) {
             return {Connected() + "Error: Cannot load MAPIInitialize \r\n", 0};
         }
-        std::ostringstream hex; // written here rather than by the product's own formatting
-        hex << ". Error = " << std::hex << std::setfill('0') << std::setw(8) << unsigned(fault.result) << "\r\n";
-        const std::string code = hex.str();
+        const std::string code = ". Error = " + HexCode(fault.injected.Result) + "\r\n";
         std::string cleanup; // a profile left behind is a failed mailbox
         std::string text = Connected() + "Info: Create profiles and check the switch message. \r\n";
         std::string profiles; // the child's list
@@ -192,14 +178,13 @@ protected:
     }
 
     // One case: a fresh world where each mailbox holds an earlier switch message to delete, one run, what it left.
-    void RunCase(const Fault& fault, std::vector<Fault> faults = {}, bool deleteRefused = false)
+    void RunCase(const Fault& fault, std::vector<MapiDouble::Fault> faults = {}, bool deleteRefused = false)
     {
-        SCOPED_TRACE(fault.call + " (use " + std::to_string(fault.use) + ")");
+        SCOPED_TRACE(ToNarrow(fault.injected.Call + L" (use " + std::to_wstring(fault.injected.Use) + L")"));
         StartAfresh();
-        Configuration configuration;
-        configuration.Mailboxes = Sources(names);
-        configuration.SwitchMessage = "TargetServer=" + targetServer + "\nVersion=v4\nRecreateSwitchMsg=" +
-                                      (fault.recreate ? "1" : "0") + "\n";
+        const Configuration configuration{Configuration().Settings, Sources(names), "",
+                                          "TargetServer=" + targetServer + "\nVersion=v4\nRecreateSwitchMsg=" +
+                                              (fault.recreate ? "1" : "0") + "\n"};
         Write(configuration);
         SeedMailboxes(configuration.Mailboxes);
         std::vector<MapiDouble::Mailbox> mailboxes = MapiState().LoadMailboxes();
@@ -208,16 +193,13 @@ protected:
         }
         fault.change(mailboxes[0]);
         MapiState().SaveMailboxes(mailboxes);
-        faults.push_back(fault);
-        for (const Fault& each : faults) {
-            FailMapiCall({ToWide(each.call), each.result, each.use, L"", L"Injected by the fault sweep.", each.work,
-                          each.column});
-        }
+        faults.push_back(fault.injected);
+        MapiState().SaveFaults(faults);
         Run();
         const auto expected = Expected(fault, deleteRefused);
         EXPECT_EQ(expected.first, Transcript());
         EXPECT_EQ(expected.second, last.ExitCode);
-        const bool kept = fault.outcome == Kept && fault.work.empty();
+        const bool kept = fault.outcome == Kept && fault.injected.Work.empty();
         EXPECT_EQ(fault.outcome == NoCleanup ? 2u : kept ? 1u : 0u, MapiState().LoadProfiles().size())
             << "profiles left behind, other than those the transcript reports";
         ExpectNoLeaks();
@@ -238,9 +220,9 @@ TEST_F(MapiFaultSweep, EveryCallAndAllocationAndEveryWorld)
         RunCase(fault);
     }
     // A failed mailbox whose profile cannot be deleted either leaves it to the clean-up alone.
-    const Fault refusedDeletion{"IProfAdmin::DeleteProfile", 1};
-    RunCase(Fault{"IProfAdmin::AdminServices", 1, Service}, {refusedDeletion}, true);
-    RunCase(Fault{"MAPILogonEx", 1, Switch}, {refusedDeletion}, true);
+    const MapiDouble::Fault refusedDeletion{L"IProfAdmin::DeleteProfile", MAPI_E_NETWORK_ERROR, 1};
+    RunCase({{L"IProfAdmin::AdminServices", MAPI_E_NETWORK_ERROR, 1}, Service}, {refusedDeletion}, true);
+    RunCase({{L"MAPILogonEx", MAPI_E_NETWORK_ERROR, 1}, Switch}, {refusedDeletion}, true);
 }
 
 } // namespace

@@ -112,7 +112,6 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
     };
     const std::wstring cyrillic = L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F";
     const std::wstring umlauts = L"j\x00FCrgen.m\x00FCller";
-    const std::wstring server = L"SRC\x0112X01";
     std::vector<std::wstring> many;
     for (int i = 1000; i < 1750; ++i) {
         many.push_back(L"bulk" + std::to_wstring(i));
@@ -160,8 +159,8 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
              Created(1, umlauts) + Failed(L"r\x0101um", "80070459") + Created(2, L"room.oslo") + ChildRuns(both) +
              Completed(32),
          "0\n", nullptr, 0, {}, {L"room.oslo", umlauts}},
-        {"a server beyond the ANSI code page", notepad(ToWide(Ini({L"room.oslo"})), L"SRCEX01", server), 64,
-         refused(ToNarrow(server), "SrcExchServer")},
+        {"a server beyond the ANSI code page", notepad(ToWide(Ini({L"room.oslo"})), L"SRCEX01", L"SRC\x0112X01"), 64,
+         refused(ToNarrow(L"SRC\x0112X01"), "SrcExchServer")},
         switchRefused("-ini x.ini -UNDOALL", "-UndoAll"),
         switchRefused("/?", "/?"),
     };
@@ -185,7 +184,7 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
     // braces between quotes.
     const std::string longest(32766 - (start.size() - 41) - std::string(" -Profiles ").size() - 3 * 41, 'x');
     auto refuseDeletion = [this] {
-        FailMapiCall({L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, 0, Source(L"reception")});
+        MapiState().SaveFaults({{L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, 0, Source(L"reception")}});
     };
     auto outlook = [this](const char* answer) {
         TestSupport::CopyInto(TestSupport::DoublesDirectory() + L"\\msi.dll", tool.Path());
@@ -198,7 +197,7 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
         {"every profile refused", three, 64,
          Connected() + pass + Failed(L"beamer.pool", "") + Failed(L"reception", "") + Failed(L"room.oslo", "") +
              "No profiles to update were found!\r\n" + Completed(64),
-         "0\n", [this] { FailMapiCall({L"IProfAdmin::CreateProfile", MAPI_E_NO_ACCESS}); }},
+         "0\n", [this] { MapiState().SaveFaults({{L"IProfAdmin::CreateProfile", MAPI_E_NO_ACCESS}}); }},
         {"a profile left behind", three, 35, made + ChildRuns(both, "3", "3") + left + Completed(35), "3\n",
          refuseDeletion, 1},
         {"a profile left behind and no child", three, 128,
@@ -206,10 +205,10 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
              ".\r\nError: Korvel start failed\r\n" + left + Completed(128),
          "3\n", [&] { refuseDeletion(); ::DeleteFileW((tool / L"KorvelEngine.exe").c_str()); }, 1},
         {"MAPI that cannot start", three, 0, Connected() + "Error: Cannot load MAPIInitialize \r\n", "0\n",
-         [this] { FailMapiCall({L"MAPIInitialize", MAPI_E_NOT_INITIALIZED}); }},
+         [this] { MapiState().SaveFaults({{L"MAPIInitialize", MAPI_E_NOT_INITIALIZED}}); }},
         {"MAPI that cannot start for the clean-up", three, 16,
          made + ChildRuns(both) + "Error: Cannot load MAPIInitialize to remove the profiles. Error = 80040605\r\n",
-         "0\n", [this] { FailMapiCall({L"MAPIInitialize", MAPI_E_NOT_INITIALIZED, 2}); }, 2},
+         "0\n", [this] { MapiState().SaveFaults({{L"MAPIInitialize", MAPI_E_NOT_INITIALIZED, 2}}); }, 2},
         {"a command line the child cannot take",
          Ini(rooms, Configuration().SwitchMessage, "SrcExchServer=SRCEX01\nKorvelCmdLine=" + longest + "x\n"), 128,
          Connected() + "Error: Too many mailboxes for one run: the command line of KorvelEngine.exe would be 32767 "

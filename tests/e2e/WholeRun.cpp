@@ -96,13 +96,6 @@ void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources)
     MapiState().SaveMailboxes(mailboxes);
 }
 
-void WholeRun::FailMapiCall(const MapiDouble::Fault& fault)
-{
-    std::vector<MapiDouble::Fault> faults = MapiState().LoadFaults();
-    faults.push_back(fault);
-    MapiState().SaveFaults(faults);
-}
-
 void WholeRun::StartAfresh()
 {
     for (const TempDir* directory : {&mapi, &adsi, &korvel}) {

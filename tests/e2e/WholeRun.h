@@ -46,7 +46,6 @@ protected:
     void Write(const Configuration& configuration);
     // Gives each source line a mailbox on the source server in the MAPI double's world.
     void SeedMailboxes(const std::vector<std::wstring>& sources);
-    void FailMapiCall(const MapiDouble::Fault& fault);
     // Empties the doubles' worlds, steering and records and puts back the doubles SetUp chose, so that one test
     // can run case after case.
     void StartAfresh();
