@@ -106,7 +106,7 @@ std::wstring BuildProfileList(const MailboxList& mailboxes)
 {
     std::wstring list;
     for (const MailboxEntry& entry : mailboxes) {
-        if (!entry.ProfileName.empty()) {
+        if (!entry.ProfileName.empty() && !entry.Failed) {
             list += L" \"" + entry.ProfileName + L"\"";
         }
     }

@@ -10,7 +10,7 @@ std::wstring ChildExecutablePath();
 // The same between double quotes, so that a tool directory with blanks still names one program.
 std::wstring QuotedChildExecutablePath();
 
-// A blank and the quoted name of every entry that has a profile, in list order; empty when none has one.
+// A blank and the quoted name of every entry that has a profile and did not fail, in list order; empty when none.
 std::wstring BuildProfileList(const MailboxList& mailboxes);
 // The main run: quoted child, the configured extra command line, then "-Profiles" and the list.
 std::wstring BuildChildCommandLine(const SwitchSettings& settings, const std::wstring& profileList);

@@ -68,6 +68,12 @@ bool ReadRequired(const NocaseKeyMap& section, const wchar_t* key, std::wstring&
     return false;
 }
 
+bool Refuse(const wchar_t* key, const std::wstring& value)
+{
+    std::cout << "Error: Incorrect value \"" << ToNarrow(value) << "\" of \"" << ToNarrow(key) << "\" in ini-file\n";
+    return false;
+}
+
 // "Yes" is sought before "No", so a value holding both means yes.
 bool ReadYesNo(const wchar_t* key, const std::wstring& value, std::wstring& field)
 {
@@ -77,9 +83,7 @@ bool ReadYesNo(const wchar_t* key, const std::wstring& value, std::wstring& fiel
     } else if (text.find(L"No") != Util::nocase_wstring::npos) {
         field = L"0";
     } else {
-        std::cout << "Error: Incorrect value \"" << ToNarrow(value) << "\" of \"" << ToNarrow(key)
-                  << "\" in ini-file\n";
-        return false;
+        return Refuse(key, value);
     }
     return true;
 }
@@ -122,8 +126,7 @@ bool CheckVersion(const std::wstring& version)
             return true;
         }
     }
-    std::cout << "Error: Incorrect value \"" << ToNarrow(version) << "\" of \"Version\" in ini-file\n";
-    return false;
+    return Refuse(L"Version", version);
 }
 
 bool ReadOffice365Block(const NocaseKeyMap& section, SwitchSettings& settings)
@@ -161,6 +164,12 @@ bool ReadSettings(const Sections& sections, SwitchSettings& settings)
     std::wstring storedPassword;
     if (!ReadRequired(sections.settings, L"SrcExchServer", settings.SrcExchServer)) {
         return false;
+    }
+    // Every profile is pointed at this server in ANSI: one the code page cannot name exactly is another server.
+    try {
+        ToExactNarrow(settings.SrcExchServer);
+    } catch (const Errors::CError&) {
+        return Refuse(L"SrcExchServer", settings.SrcExchServer);
     }
     ReadOptional(sections.settings, L"KorvelCmdLine", settings.KorvelCmdLine);
     if (!ReadRequired(sections.directory, L"DCName", settings.DCName) ||

@@ -30,6 +30,7 @@ struct MailboxEntry {
     std::wstring ProfileName; // set while the run owns a profile for this mailbox
     std::wstring UserDNSrc;   // the "Mailboxes" line: the source account's legacyExchangeDN
     std::wstring UserDNTrg;   // the target account's distinguished name
+    bool Failed = false;      // the mailbox pass failed it: a profile it still has is for the clean-up alone
 };
 
 // Sorted by UserDNSrc without regard to case, one entry per resolved mailbox line.

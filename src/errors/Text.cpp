@@ -6,17 +6,34 @@
 #include <sstream>
 #include <vector>
 
-std::string ToNarrow(const std::wstring& text)
+namespace {
+
+std::string Narrow(const std::wstring& text, DWORD flags, BOOL* usedDefault)
 {
     if (text.empty()) {
         return std::string();
     }
     const int needed = Errors::CheckNonZero(
-        ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr));
+        ::WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, nullptr, 0, nullptr, usedDefault));
     std::vector<char> buffer(static_cast<size_t>(needed));
     Errors::CheckNonZero(
-        ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer.data(), needed, nullptr, nullptr));
+        ::WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, buffer.data(), needed, nullptr, usedDefault));
     return std::string(buffer.data());
+}
+
+} // namespace
+
+std::string ToNarrow(const std::wstring& text)
+{
+    return Narrow(text, 0, nullptr);
+}
+
+std::string ToExactNarrow(const std::wstring& text)
+{
+    BOOL usedDefault = FALSE;
+    std::string narrow = Narrow(text, WC_NO_BEST_FIT_CHARS, &usedDefault);
+    Errors::CheckWin32(usedDefault == FALSE, ERROR_NO_UNICODE_TRANSLATION);
+    return narrow;
 }
 
 std::wstring ToWide(const std::string& text)

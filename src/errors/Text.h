@@ -6,8 +6,12 @@
 
 // Text conversions for console messages; all text inside the tool is wide.
 
-// Wide text to the ANSI code page; characters the code page lacks become its replacement character.
+// Wide text to the ANSI code page for what a person reads; characters the code page lacks become look-alikes
+// or its replacement character.
 std::string ToNarrow(const std::wstring& text);
+// Wide text to the ANSI code page for a value a platform call acts on (a profile name, a service setting): a
+// character the code page lacks raises ERROR_NO_UNICODE_TRANSLATION, since a look-alike names something else.
+std::string ToExactNarrow(const std::wstring& text);
 // ANSI code page text to wide.
 std::wstring ToWide(const std::string& text);
 // Signed decimal, no grouping.

@@ -53,6 +53,7 @@ bool CreateMailboxProfile(MailboxEntry& entry, const SwitchSettings& settings)
         WriteSwitchMessage(entry, BuildSwitchMessageBody(entry, settings), settings.RecreateSwitchMsg);
         return true;
     } catch (const Errors::CError&) {
+        entry.Failed = true;
         DeleteMailboxProfile(entry);
         std::cout << "Error: Cannot create a profile for mailbox = " << ToNarrow(entry.UserDNSrc) << "\n";
         return false;
@@ -63,7 +64,7 @@ void ConfigureExchangeService(const MailboxEntry& entry, const SwitchSettings& s
 {
     try {
         const Mapi::TMapiPtr<IProfAdmin> admin = Mapi::OpenProfileAdmin();
-        const std::string profileName = ToNarrow(entry.ProfileName);
+        const std::string profileName = ToExactNarrow(entry.ProfileName);
         Mapi::TMapiPtr<IMsgServiceAdmin> services;
         Errors::CheckMapi(Mapi::NoSource, admin->AdminServices(Mapi::AnsiText(profileName), Mapi::AnsiText(""), 0, 0,
                                                                services.Out()));
@@ -71,8 +72,8 @@ void ConfigureExchangeService(const MailboxEntry& entry, const SwitchSettings& s
                                                                      Mapi::AnsiText(ExchangeDisplayName), 0, 0));
         Mapi::TMapiMemory<SPropValue> values;
         SPropValue* const value = values.Allocate(2);
-        Mapi::SetPropValueA(value[0], value, PrProfileUnresolvedServer, ToNarrow(settings.SrcExchServer));
-        Mapi::SetPropValueA(value[1], value, PrProfileUnresolvedName, ToNarrow(entry.UserDNSrc));
+        Mapi::SetPropValueA(value[0], value, PrProfileUnresolvedServer, ToExactNarrow(settings.SrcExchServer));
+        Mapi::SetPropValueA(value[1], value, PrProfileUnresolvedName, ToExactNarrow(entry.UserDNSrc));
         const Mapi::CMapiBuffer uid = ExchangeServiceUid(services);
         Errors::CheckMapi(Mapi::NoSource,
                           services->ConfigureMsgService(reinterpret_cast<LPMAPIUID>(const_cast<BYTE*>(uid.Data())), 0,

@@ -3,6 +3,7 @@
 #include "errors/Errors.h"
 #include "mapi/MapiPtr.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -25,6 +26,16 @@ CMapiBuffer::CMapiBuffer(const SPropValue& value)
     : CMapiBuffer(PROP_TYPE(value.ulPropTag) == PT_BINARY ? CMapiBuffer(value.Value.bin.lpb, value.Value.bin.cb)
                                                           : CMapiBuffer())
 {
+}
+
+bool CMapiBuffer::operator==(const CMapiBuffer& other) const noexcept
+{
+    return size == other.size && (size == 0 || std::memcmp(data.get(), other.data.get(), size) == 0);
+}
+
+bool CMapiEntryList::Holds(const CMapiBuffer& entryId) const
+{
+    return std::find(entryIds.begin(), entryIds.end(), entryId) != entryIds.end();
 }
 
 void CMapiEntryList::Add(const CMapiBuffer& entryId)

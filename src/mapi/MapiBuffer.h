@@ -22,6 +22,7 @@ public:
     const BYTE* Data() const noexcept { return data.get(); }
     ULONG Size() const noexcept { return size; }
     bool Empty() const noexcept { return size == 0; }
+    bool operator==(const CMapiBuffer& other) const noexcept;
 
 private:
     std::shared_ptr<BYTE> data;
@@ -33,6 +34,9 @@ class CMapiEntryList {
 public:
     void Add(const CMapiBuffer& entryId);
     size_t Count() const noexcept { return entryIds.size(); }
+    const std::vector<CMapiBuffer>& EntryIds() const noexcept { return entryIds; }
+    // Byte for byte, as identifiers from the same table compare.
+    bool Holds(const CMapiBuffer& entryId) const;
     // The list as one self-contained block, built again after every Add.
     ENTRYLIST* Get();
 

@@ -37,9 +37,8 @@ void FindMessagesBySubject(const TMapiPtr<IMAPIFolder>& folder, const std::wstri
     CMapiSRowSet rows;
     Errors::CheckMapi(NoSource, ::HrQueryAllRows(table.get(), columns, &sameSubject, nullptr, 0, rows.Out()));
     for (ULONG index = 0; index < rows->cRows; ++index) {
-        if (CheckRow(rows->aRow[index], *columns, true)) {
-            found.Add(CMapiBuffer(rows->aRow[index].lpProps[0]));
-        }
+        CheckRow(rows->aRow[index], *columns);
+        found.Add(CMapiBuffer(rows->aRow[index].lpProps[0]));
     }
 }
 

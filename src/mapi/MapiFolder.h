@@ -14,7 +14,8 @@ TMapiPtr<IMAPIFolder> OpenReceiveFolder(const TMapiPtr<IMsgStore>& store, ULONG 
 
 // Adds to `found` the entry identifier of every message of the folder's contents table (MAPI_ASSOCIATED in
 // the flags: its hidden messages) whose subject equals `subject` without regard to case. The store picks the
-// rows, so only matches travel. A table that cannot be read raises: not knowing is not finding none.
+// rows, so only matches travel. A table that cannot be read, or a row with an error in a column, raises: not
+// knowing is not finding none.
 void FindMessagesBySubject(const TMapiPtr<IMAPIFolder>& folder, const std::wstring& subject, ULONG tableFlags,
                            CMapiEntryList& found);
 

@@ -28,15 +28,19 @@ std::wstring MakeProfileName()
 
 std::shared_ptr<CMapiProfile> CreateProfile(const TMapiPtr<IProfAdmin>& admin, const std::wstring& name)
 {
-    const std::string ansiName = ToNarrow(name);
+    const std::string ansiName = ToExactNarrow(name);
     Errors::CheckMapi(NoSource, admin->CreateProfile(AnsiText(ansiName), nullptr, 0, 0));
     return std::make_shared<CMapiProfile>(name);
 }
 
 void DeleteProfile(const TMapiPtr<IProfAdmin>& admin, const std::wstring& name)
 {
-    const std::string ansiName = ToNarrow(name);
-    Errors::CheckMapi(NoSource, admin->DeleteProfile(AnsiText(ansiName), 0));
+    const std::string ansiName = ToExactNarrow(name);
+    const HRESULT result = admin->DeleteProfile(AnsiText(ansiName), 0);
+    // The reference's word for a profile that does not exist: there is nothing left to delete.
+    if (result != MAPI_E_NOT_FOUND) {
+        Errors::CheckMapi(NoSource, result);
+    }
 }
 
 } // namespace Mapi

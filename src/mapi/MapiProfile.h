@@ -24,7 +24,8 @@ TMapiPtr<IProfAdmin> OpenProfileAdmin();
 // A fresh name such as "{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}": a new GUID in lower-case hexadecimal.
 std::wstring MakeProfileName();
 
-// Profile administration speaks ANSI: names go over in the system's ANSI code page.
+// Profile administration speaks ANSI: names go over in the system's ANSI code page, exactly. Deleting a
+// profile that does not exist succeeds.
 std::shared_ptr<CMapiProfile> CreateProfile(const TMapiPtr<IProfAdmin>& admin, const std::wstring& name);
 void DeleteProfile(const TMapiPtr<IProfAdmin>& admin, const std::wstring& name);
 

@@ -29,20 +29,6 @@ bool NeedsStream(const StringProp& prop)
     return (prop.Text.size() + 1) * sizeof(wchar_t) > LongestSetPropsValue;
 }
 
-void SetShortProps(IMAPIProp* object, const std::vector<const StringProp*>& props)
-{
-    TMapiMemory<SPropValue> values;
-    SPropValue* const array = values.Allocate(static_cast<ULONG>(props.size()));
-    for (size_t index = 0; index < props.size(); ++index) {
-        SetPropValueW(array[index], array, props[index]->Tag, props[index]->Text);
-    }
-    TMapiMemory<SPropProblemArray> problems;
-    Errors::CheckMapi(object, object->SetProps(static_cast<ULONG>(props.size()), array, problems.Out()));
-    if (problems.get() != nullptr && problems->cProblem != 0) {
-        Errors::CheckMapi(object, problems->aProblem[0].scode);
-    }
-}
-
 void StreamProp(IMAPIProp* object, const StringProp& prop)
 {
     TMapiPtr<IStream> stream;
@@ -56,12 +42,21 @@ void StreamProp(IMAPIProp* object, const StringProp& prop)
     Errors::CheckMapi(NoSource, stream->Commit(STGC_DEFAULT));
 }
 
-void CheckColumns(const SRow& row, const SPropTagArray& columns)
+void SetShortProps(IMAPIProp* object, const std::vector<const StringProp*>& props)
 {
-    Errors::CheckMapiTrue(NoSource, row.cValues == columns.cValues, MAPI_E_BAD_VALUE);
-    for (ULONG index = 0; index < columns.cValues; ++index) {
-        Errors::CheckMapiTrue(NoSource, row.lpProps[index].ulPropTag == columns.aulPropTag[index],
-                              MAPI_E_INVALID_TYPE);
+    TMapiMemory<SPropValue> values;
+    SPropValue* const array = values.Allocate(static_cast<ULONG>(props.size()));
+    for (size_t index = 0; index < props.size(); ++index) {
+        SetPropValueW(array[index], array, props[index]->Tag, props[index]->Text);
+    }
+    TMapiMemory<SPropProblemArray> problems;
+    Errors::CheckMapi(object, object->SetProps(static_cast<ULONG>(props.size()), array, problems.Out()));
+    for (ULONG index = 0; problems.get() != nullptr && index < problems->cProblem; ++index) {
+        const SPropProblem& problem = problems->aProblem[index];
+        // A value too large for SetProps is one the reference says to write through a stream; any other is refused.
+        Errors::CheckMapiTrue(object, problem.scode == MAPI_E_NOT_ENOUGH_MEMORY && problem.ulIndex < props.size(),
+                              problem.scode);
+        StreamProp(object, *props[problem.ulIndex]);
     }
 }
 
@@ -97,16 +92,13 @@ void SetStringProps(IMAPIProp* object, const std::vector<StringProp>& props)
     }
 }
 
-bool CheckRow(const SRow& row, const SPropTagArray& columns, bool quiet)
+void CheckRow(const SRow& row, const SPropTagArray& columns)
 {
-    try {
-        CheckColumns(row, columns);
-        return true;
-    } catch (const Errors::CError&) {
-        if (!quiet) {
-            throw;
-        }
-        return false;
+    Errors::CheckMapiTrue(NoSource, row.cValues == columns.cValues, MAPI_E_BAD_VALUE);
+    for (ULONG index = 0; index < columns.cValues; ++index) {
+        const SPropValue& value = row.lpProps[index];
+        Errors::CheckMapi(NoSource, PROP_TYPE(value.ulPropTag) == PT_ERROR ? value.Value.err : S_OK);
+        Errors::CheckMapiTrue(NoSource, value.ulPropTag == columns.aulPropTag[index], MAPI_E_INVALID_TYPE);
     }
 }
 

@@ -24,13 +24,13 @@ struct StringProp {
     std::wstring Text;
 };
 
-// Sets wide string properties on a MAPI object, whole or not at all: a property the object turns down in
-// SetProps' problem array (which it fills while still answering S_OK) raises like a failed call, and a value
-// too long for SetProps is written through a stream of its own.
+// Sets wide string properties on a MAPI object, whole or not at all. A value too long for SetProps, or one the
+// object reports too large in SetProps' problem array (which it fills while still answering S_OK), is written
+// through a stream of its own; any other property the object turns down raises like a failed call.
 void SetStringProps(IMAPIProp* object, const std::vector<StringProp>& props);
 
-// Whether the row holds exactly the requested columns, in order. A missing property shows as a PT_ERROR
-// column and fails the check. Quiet mode answers false instead of raising.
-bool CheckRow(const SRow& row, const SPropTagArray& columns, bool quiet);
+// Raises unless the row holds exactly the requested columns, in order. A column the row could not give raises
+// the error it carries in its place: a value not known is not a value.
+void CheckRow(const SRow& row, const SPropTagArray& columns);
 
 } // namespace Mapi

@@ -3,7 +3,6 @@
 #include "errors/Errors.h"
 #include "errors/Text.h"
 #include "mapi/MapiFolder.h"
-#include "mapi/MapiMemory.h"
 #include "mapi/MapiSession.h"
 #include "mapi/MapiValues.h"
 
@@ -18,40 +17,47 @@ std::wstring Line(const wchar_t* key, const std::wstring& value)
     return L"\n" + std::wstring(key) + L"=" + value;
 }
 
-// A new switch message, whole when it is first saved: a message saved before its subject is set is one no later
-// run can find.
-Mapi::TMapiPtr<IMessage> SaveSwitchMessage(const Mapi::TMapiPtr<IMAPIFolder>& inbox, const std::wstring& body)
+// A new switch message, whole when it is saved: a message saved before its subject is set is one no later run
+// can find. Released once saved, since a store may refuse to delete a message its caller holds open read/write.
+void SaveSwitchMessage(const Mapi::TMapiPtr<IMAPIFolder>& inbox, const std::wstring& body)
 {
     const Mapi::TMapiPtr<IMessage> message = Mapi::CreateMessage(inbox, MAPI_ASSOCIATED);
     Mapi::SetStringProps(message.get(), {{PR_SUBJECT_W, SwitchMessageSubject}, {PR_BODY_W, body}});
-    // Kept open so that its entry identifier can still be read should the earlier copies refuse to go.
-    Errors::CheckMapi(message.get(), message->SaveChanges(KEEP_OPEN_READONLY));
-    return message;
+    Errors::CheckMapiExact(message.get(), message->SaveChanges(0));
 }
 
-// Takes the new message out again, so that the mailbox keeps what it had rather than two switch messages.
-void WithdrawSwitchMessage(const Mapi::TMapiPtr<IMAPIFolder>& inbox, const Mapi::TMapiPtr<IMessage>& message)
+// A save or delete that did not answer S_OK may have done all, some or none of its work, so the Inbox is read
+// again: true once it holds the new message alone, false once it holds what it held before. A message is saved
+// once, whole, so any switch message that was not there before is the new one. While every earlier copy is
+// there the new one is taken out again; once one has gone, the rest go. A mailbox brought to neither is failed.
+bool Settled(const Mapi::TMapiPtr<IMAPIFolder>& inbox, const Mapi::CMapiEntryList& earlier)
 {
+    constexpr int repairs = 2;
     try {
-        Mapi::TMapiMemory<SPropValue> entryId;
-        Errors::CheckMapi(message.get(), ::HrGetOneProp(message.get(), PR_ENTRYID, entryId.Out()));
-        Mapi::CMapiEntryList withdrawn;
-        withdrawn.Add(Mapi::CMapiBuffer(*entryId.get()));
-        Mapi::DeleteMessages(inbox, withdrawn);
+        for (int repair = 0;; ++repair) {
+            Mapi::CMapiEntryList current;
+            Mapi::FindMessagesBySubject(inbox, SwitchMessageSubject, MAPI_ASSOCIATED, current);
+            Mapi::CMapiEntryList fresh;
+            Mapi::CMapiEntryList kept;
+            for (const Mapi::CMapiBuffer& entryId : current.EntryIds()) {
+                (earlier.Holds(entryId) ? kept : fresh).Add(entryId);
+            }
+            if (fresh.Count() == 1 && kept.Count() == 0) {
+                return true;
+            }
+            const bool allKept = kept.Count() == earlier.Count();
+            if (repair == repairs || (allKept ? fresh.Count() == 0 : fresh.Count() != 1)) {
+                return false;
+            }
+            try {
+                Mapi::DeleteMessages(inbox, allKept ? fresh : kept);
+            } catch (const Errors::CError&) {
+                // The next reading tells what it did.
+            }
+        }
     } catch (const Errors::CError&) {
-        // What MAPI will not take back stays: the mailbox has failed either way.
-    }
-}
-
-// Removes the earlier copies once the new message is in place; when they do not all go, the new one goes.
-void ReplaceEarlierCopies(const Mapi::TMapiPtr<IMAPIFolder>& inbox, const Mapi::TMapiPtr<IMessage>& message,
-                          Mapi::CMapiEntryList& earlier)
-{
-    try {
-        Mapi::DeleteMessages(inbox, earlier);
-    } catch (const Errors::CError&) {
-        WithdrawSwitchMessage(inbox, message);
-        throw;
+        // What the mailbox holds is not known: it has failed.
+        return false;
     }
 }
 
@@ -99,9 +105,15 @@ void WriteSwitchMessage(const MailboxEntry& entry, const std::wstring& body, con
         std::cout << (recreating ? "Info: Switch message is recreated for profile "
                                  : "Info: Switch message is created for profile ")
                   << ToNarrow(entry.ProfileName) << "\n";
-        const Mapi::TMapiPtr<IMessage> message = SaveSwitchMessage(inbox, body);
-        if (earlier.Count() != 0) {
-            ReplaceEarlierCopies(inbox, message, earlier);
+        try {
+            SaveSwitchMessage(inbox, body);
+            if (earlier.Count() != 0) {
+                Mapi::DeleteMessages(inbox, earlier);
+            }
+        } catch (const Errors::CError&) {
+            if (!Settled(inbox, earlier)) {
+                throw;
+            }
         }
         std::cout << "Info: Switch message content for profile " << ToNarrow(entry.ProfileName) << " is \n"
                   << ToNarrow(body) << "\n";

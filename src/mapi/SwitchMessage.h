@@ -12,7 +12,6 @@ extern const wchar_t SwitchMessageSubject[];
 std::wstring BuildSwitchMessageBody(const MailboxEntry& entry, const SwitchSettings& settings);
 
 // Keeps one switch message with this body in the hidden contents of the Inbox the entry's profile opens:
-// written when there is none, replaced when `recreate` is exactly "1", left alone otherwise. A failure is
-// reported on the console and raised again; it leaves the mailbox with what it had, as far as MAPI allows, and
-// never with a partial or second switch message.
+// written when there is none, replaced when `recreate` is exactly "1", left alone otherwise. The mailbox ends with
+// the one new message or with what it had; a failure is reported on the console and raised again.
 void WriteSwitchMessage(const MailboxEntry& entry, const std::wstring& body, const std::wstring& recreate);

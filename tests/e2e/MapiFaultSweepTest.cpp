@@ -7,8 +7,8 @@
 #include <mapitags.h>
 
 #include <functional>
-#include <iomanip>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -17,9 +17,9 @@ using namespace E2e;
 using MapiDouble::UnicodeProperty;
 
 // What a failure does, at the mailbox whose step makes the call: nothing; MAPI does not start; no profile is
-// begun; the profile is not made and its name cannot be deleted either; the Exchange service fails; the switch
-// message fails, before or after its "recreated" line; the run stops out of memory, its profiles removed first;
-// MAPI does not start again for the clean-up; the clean-up cannot delete this mailbox's profile.
+// begun; the profile is not made; the Exchange service fails; the switch message fails, before or after its
+// "recreated" line; the run stops out of memory, its profiles removed first; MAPI does not start again for the
+// clean-up; the clean-up reports this mailbox's profile as not deleted.
 enum Outcome { Unharmed, NoMapi, NoAdmin, NeverMade, Service, Switch, AfterRecreated, OutOfMemory, NoCleanup, Kept };
 
 // The calls of one mailbox's step in order, for a mailbox with a switch message to recreate, by what their
@@ -42,19 +42,17 @@ const std::pair<Outcome, const char*> mailboxSteps[] = {
     {Unharmed, "IMAPISession::Logoff"},
 };
 
-// One case: a call failed at its n-th use (none: the world alone makes the case), what that does, and the world.
+// One case: the double's fault (no call: the world alone makes the case, its result what the run shows), what it
+// does, and the world.
 struct Fault {
-    std::string call;
-    ULONG use = 0;
+    MapiDouble::Fault injected;
     Outcome outcome = Unharmed;
     size_t mailbox = 0; // in list order
-    HRESULT result = MAPI_E_NETWORK_ERROR; // what a real run meets most
     bool recreate = true; // the configuration's RecreateSwitchMsg
     std::function<void(MapiDouble::Mailbox&)> change = [](MapiDouble::Mailbox&) {}; // of the first mailbox
 };
 
 const std::wstring subject = L"{0E85BD11-6D96-48dd-B20A-DF8108F272D7}";
-const std::wstring lowerSubject = L"{0e85bd11-6d96-48dd-b20a-df8108f272d7}";
 
 class MapiFaultSweep : public WholeRun {
 protected:
@@ -75,16 +73,24 @@ protected:
     std::vector<Fault> Cases()
     {
         std::vector<Fault> faults;
-        std::vector<std::string> known; // the calls the record must show
+        std::string known; // the calls the record must show, a line each
         std::map<std::string, ULONG> uses;
+        // Every call that changes a mailbox or a profile fails once more after doing its work: where a delete did,
+        // the mailbox holds the new message alone.
+        const std::string changing = " IProfAdmin::CreateProfile IProfAdmin::DeleteProfile IMessage::SaveChanges "
+                                     "IMsgServiceAdmin::CreateMsgService IMsgServiceAdmin::ConfigureMsgService ";
         const auto add = [&](Outcome outcome, const char* list, size_t mailbox = 0) {
             std::istringstream words(list);
             for (std::string call; words >> call;) {
                 const bool allocation = call.find("MAPIAllocate") == 0;
-                faults.push_back(Fault{call, ++uses[call], outcome, mailbox,
-                                       allocation ? MAPI_E_NOT_ENOUGH_MEMORY : MAPI_E_NETWORK_ERROR});
-                if (!allocation) {
-                    known.push_back(call);
+                // A network error is what a real run meets most.
+                faults.push_back({{ToWide(call), allocation ? MAPI_E_NOT_ENOUGH_MEMORY : MAPI_E_NETWORK_ERROR,
+                                   ++uses[call], L"", L"Injected by the fault sweep."}, outcome, mailbox});
+                known += allocation ? "" : call + "\n";
+                if (changing.find(" " + call + " ") != std::string::npos || call == "IMAPIFolder::DeleteMessages") {
+                    faults.push_back(faults.back());
+                    faults.back().injected.Work = L"all";
+                    faults.back().outcome = call == "IMAPIFolder::DeleteMessages" ? Unharmed : outcome;
                 }
             }
         };
@@ -101,47 +107,46 @@ protected:
         add(Unharmed, "MAPIUninitialize");
 
         // Worlds the sweep's own does not show: a second copy that differs in case, copies the run must leave,
-        // stores to choose among, a store that refuses a value, and a deletion that only partly completes.
+        // stores to choose among, a store that refuses a value, a deletion that only partly completes, and a
+        // search whose rows carry an error.
         using Mailbox = MapiDouble::Mailbox;
+        const auto twoCopies = [](Mailbox& box) {
+            box.Messages.push_back(
+                {0, true, {UnicodeProperty(PR_SUBJECT_W, L"{0e85bd11-6d96-48dd-b20a-df8108f272d7}")}});
+        };
         faults.insert(faults.end(), {
-            {"", 0, Unharmed, 0, S_OK, true,
-             [](Mailbox& box) { box.Messages.push_back({0, true, {UnicodeProperty(PR_SUBJECT_W, lowerSubject)}}); }},
-            {"", 0, Unharmed, 0, S_OK, false},
-            {"", 0, Unharmed, 0, S_OK, true, [](Mailbox& box) {
+            {{L"", S_OK}, Unharmed, 0, true, twoCopies},
+            {{L"", S_OK}, Unharmed, 0, false},
+            {{L"", S_OK}, Unharmed, 0, true, [](Mailbox& box) {
                  box.Stores = {L"pst", L"private"};
                  box.DefaultStore = L"pst";
              }},
-            {"", 0, Switch, 0, MAPI_E_NOT_FOUND, true, [](Mailbox& box) { box.Stores = {L"pst"}; }},
-            {"", 0, AfterRecreated, 0, MAPI_E_NOT_ENOUGH_MEMORY, true, [](Mailbox& box) { box.ValueLimit = 64; }},
-            {"IMAPIFolder::DeleteMessages", 1, AfterRecreated, 0, MAPI_W_PARTIAL_COMPLETION},
+            {{L"", MAPI_E_NOT_FOUND}, Switch, 0, true, [](Mailbox& box) { box.Stores = {L"pst"}; }},
+            {{L"", S_OK}, Unharmed, 0, true, [](Mailbox& box) { box.ValueLimit = 64; }},
+            {{L"IMAPIFolder::DeleteMessages", MAPI_W_PARTIAL_COMPLETION, 1}, Unharmed, 0, true, twoCopies},
+            {{L"IMAPITable::QueryRows", MAPI_E_NOT_ENOUGH_MEMORY, 3, L"", L"", L"", PR_SUBJECT_W}, Switch},
         });
         // An allocation shows in the record only when refused: the reference run counts them without refusing one.
-        RunCase(Fault{"MAPIAllocateBuffer", 1000000, Unharmed, 0, MAPI_E_NOT_ENOUGH_MEMORY},
-                {Fault{"MAPIAllocateMore", 1000000, Unharmed, 0, MAPI_E_NOT_ENOUGH_MEMORY}});
+        RunCase({{L"MAPIAllocateBuffer", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}},
+                {{L"MAPIAllocateMore", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}});
         EXPECT_EQ((std::vector<ULONG>{uses["MAPIAllocateMore"], uses["MAPIAllocateBuffer"]}), MapiState().LoadUses())
             << "the run's MAPI allocations changed: update the sweep's steps";
-        std::vector<std::string> calls;
-        std::istringstream record(MapiState().LoadCalls());
-        for (std::string line; std::getline(record, line);) {
-            calls.push_back(line.substr(0, line.find(' ')));
-        }
-        EXPECT_EQ(known, calls) << "the run's MAPI calls changed: update the sweep's steps";
+        EXPECT_EQ(known, std::regex_replace(MapiState().LoadCalls(), std::regex(" .*"), ""))
+            << "the run's MAPI calls changed: update the sweep's steps";
         return HasFailure() ? std::vector<Fault>() : faults;
     }
 
     // What the run prints when `fault` strikes, and its exit code; with `deleteRefused` a failed mailbox's profile
-    // cannot be deleted either, and stays listed for the child and the clean-up.
+    // cannot be deleted either, and is left to the clean-up, never to the child.
     std::pair<std::string, DWORD> Expected(const Fault& fault, bool deleteRefused) const
     {
         if (fault.outcome == NoMapi) {
             return {Connected() + "Error: Cannot load MAPIInitialize \r\n", 0};
         }
-        std::ostringstream hex; // written here rather than by the product's own formatting
-        hex << ". Error = " << std::hex << std::setfill('0') << std::setw(8) << unsigned(fault.result) << "\r\n";
-        const std::string code = hex.str();
+        const std::string code = ". Error = " + HexCode(fault.injected.Result) + "\r\n";
         std::string cleanup; // a profile left behind is a failed mailbox
         std::string text = Connected() + "Info: Create profiles and check the switch message. \r\n";
-        std::vector<int> listed; // the listed profiles' numbers, 0 until first shown
+        std::string profiles; // the child's list
         int shown = 0;
         for (size_t index = 0; index < names.size(); ++index) {
             const Outcome outcome = index == fault.mailbox && fault.outcome < NoCleanup ? fault.outcome : Unharmed;
@@ -156,22 +161,13 @@ protected:
                 text += recreated + "Info: Switch message content for profile " + profile + " is \r\n" +
                         NewBody(index, "\r\n") + "\r\n";
             }
-            const bool undeletable =
-                outcome == NeverMade || (deleteRefused && outcome != Unharmed && outcome != NoAdmin);
             text += outcome == Service ? "Error: Cannot create service MSEMS" + code : "";
             text += outcome == AfterRecreated ? recreated : "";
             text += outcome == Switch || outcome == AfterRecreated ? "Error: Cannot create Switch message" + code : "";
-            text += undeletable ? "Error: Cannot delete" + mailbox : "";
+            text += deleteRefused && outcome != Unharmed ? "Error: Cannot delete" + mailbox : "";
             text += outcome != Unharmed ? "Error: Cannot create" + mailbox : "";
-            if (outcome == Unharmed || undeletable) {
-                listed.push_back(number);
-            }
-            const bool left = outcome == NeverMade || (index == fault.mailbox && fault.outcome == Kept);
-            cleanup += left ? "Error: Cannot delete" + mailbox : "";
-        }
-        std::string profiles;
-        for (int number : listed) {
-            profiles += " \"{profile-" + std::to_string(number == 0 ? ++shown : number) + "}\"";
+            profiles += outcome == Unharmed ? " \"" + profile + "\"" : "";
+            cleanup += index == fault.mailbox && fault.outcome == Kept ? "Error: Cannot delete" + mailbox : "";
         }
         text += ChildRuns(profiles);
         if (fault.outcome == NoCleanup) {
@@ -182,14 +178,13 @@ protected:
     }
 
     // One case: a fresh world where each mailbox holds an earlier switch message to delete, one run, what it left.
-    void RunCase(const Fault& fault, std::vector<Fault> faults = {}, bool deleteRefused = false)
+    void RunCase(const Fault& fault, std::vector<MapiDouble::Fault> faults = {}, bool deleteRefused = false)
     {
-        SCOPED_TRACE(fault.call + " (use " + std::to_string(fault.use) + ")");
+        SCOPED_TRACE(ToNarrow(fault.injected.Call + L" (use " + std::to_wstring(fault.injected.Use) + L")"));
         StartAfresh();
-        Configuration configuration;
-        configuration.Mailboxes = Sources(names);
-        configuration.SwitchMessage = "TargetServer=" + targetServer + "\nVersion=v4\nRecreateSwitchMsg=" +
-                                      (fault.recreate ? "1" : "0") + "\n";
+        const Configuration configuration{Configuration().Settings, Sources(names), "",
+                                          "TargetServer=" + targetServer + "\nVersion=v4\nRecreateSwitchMsg=" +
+                                              (fault.recreate ? "1" : "0") + "\n"};
         Write(configuration);
         SeedMailboxes(configuration.Mailboxes);
         std::vector<MapiDouble::Mailbox> mailboxes = MapiState().LoadMailboxes();
@@ -198,15 +193,14 @@ protected:
         }
         fault.change(mailboxes[0]);
         MapiState().SaveMailboxes(mailboxes);
-        faults.push_back(fault);
-        for (const Fault& each : faults) {
-            FailMapiCall(ToWide(each.call), each.result, L"", each.use, L"Injected by the fault sweep.");
-        }
+        faults.push_back(fault.injected);
+        MapiState().SaveFaults(faults);
         Run();
         const auto expected = Expected(fault, deleteRefused);
         EXPECT_EQ(expected.first, Transcript());
         EXPECT_EQ(expected.second, last.ExitCode);
-        EXPECT_EQ(fault.outcome == NoCleanup ? 2u : fault.outcome == Kept ? 1u : 0u, MapiState().LoadProfiles().size())
+        const bool kept = fault.outcome == Kept && fault.injected.Work.empty();
+        EXPECT_EQ(fault.outcome == NoCleanup ? 2u : kept ? 1u : 0u, MapiState().LoadProfiles().size())
             << "profiles left behind, other than those the transcript reports";
         ExpectNoLeaks();
         mailboxes = MapiState().LoadMailboxes();
@@ -225,10 +219,10 @@ TEST_F(MapiFaultSweep, EveryCallAndAllocationAndEveryWorld)
     for (const Fault& fault : Cases()) {
         RunCase(fault);
     }
-    // A failed mailbox whose profile cannot be deleted either keeps it listed for the child and the clean-up.
-    const Fault refusedDeletion{"IProfAdmin::DeleteProfile", 1};
-    RunCase(Fault{"IProfAdmin::AdminServices", 1, Service}, {refusedDeletion}, true);
-    RunCase(Fault{"MAPILogonEx", 1, Switch}, {refusedDeletion}, true);
+    // A failed mailbox whose profile cannot be deleted either leaves it to the clean-up alone.
+    const MapiDouble::Fault refusedDeletion{L"IProfAdmin::DeleteProfile", MAPI_E_NETWORK_ERROR, 1};
+    RunCase({{L"IProfAdmin::AdminServices", MAPI_E_NETWORK_ERROR, 1}, Service}, {refusedDeletion}, true);
+    RunCase({{L"MAPILogonEx", MAPI_E_NETWORK_ERROR, 1}, Switch}, {refusedDeletion}, true);
 }
 
 } // namespace

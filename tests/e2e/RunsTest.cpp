@@ -24,10 +24,11 @@ std::string Completed(long long code)
     return "Completed with exitCode = " + std::to_string(code) + "\r\n";
 }
 
-std::string Failed(const std::wstring& name, const char* code = "81002746")
+// A mailbox failed by its Exchange service with `code`, or without one before it got a profile.
+std::string Failed(const std::wstring& name, const std::string& code = "81002746")
 {
-    return "Error: Cannot create service MSEMS. Error = " + std::string(code) +
-           "\r\nError: Cannot create a profile for mailbox = " + ToNarrow(Source(name)) + "\r\n";
+    return (code.empty() ? "" : "Error: Cannot create service MSEMS. Error = " + code + "\r\n") +
+           "Error: Cannot create a profile for mailbox = " + ToNarrow(Source(name)) + "\r\n";
 }
 
 std::string Ini(std::vector<std::wstring> names = {L"room.oslo", L"reception"},
@@ -104,11 +105,14 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
                                   "SrcExchServer=SRCEX01\nKorvelCmdLine=" + korvelCmdLine + "\n"),
                    128, "Error: " + error + "\r\nInvalid command line!\r\n" + Completed(128)};
     };
-    // As Notepad saves "Unicode": UTF-16 with a byte-order mark, here with lines beyond the ANSI code page.
+    // As Notepad saves "Unicode": UTF-16 with a byte-order mark, here with lines beyond the ANSI code page, one
+    // of them a look-alike of "raum" there, and a server that is one of "SRCEX01".
+    auto notepad = [](std::wstring text, const std::wstring& from, const std::wstring& to) {
+        text = L"\xFEFF" + text.replace(text.find(from), from.size(), to);
+        return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    };
     const std::wstring cyrillic = L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F";
     const std::wstring umlauts = L"j\x00FCrgen.m\x00FCller";
-    std::wstring notepad = L"\xFEFF" + ToWide(Ini({L"room.oslo"}));
-    notepad.insert(notepad.find(L"[AD]"), Source(umlauts) + L"\n" + Source(cyrillic) + L"\n");
     std::vector<std::wstring> many;
     for (int i = 1000; i < 1750; ++i) {
         many.push_back(L"bulk" + std::to_wstring(i));
@@ -148,10 +152,16 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
          Ini({L"room.oslo"}, "TargetServer=TGTEX01\ntargetserver=TGTEX99\nVersion=v4\n") + "[Mailboxes]\n" +
              ToNarrow(Source(L"reception")) + "\n[Settings]\nSrcExchServer=ELSEWHERE\n",
          0, Connected() + pass + Created(1, L"room.oslo") + ChildRuns(" \"{profile-1}\"") + Completed(0)},
-        {"Notepad's Unicode", std::string(reinterpret_cast<const char*>(notepad.data()), notepad.size() * 2), 0,
+        {"Notepad's Unicode",
+         notepad(ToWide(Ini({L"room.oslo"})), L"[AD]",
+                 Source(umlauts) + L"\n" + Source(cyrillic) + L"\n" + Source(L"r\x0101um") + L"\n[AD]"),
+         32,
          Connected() + "Warning: Cannot find UserDNTrg for UserDNSrc = " + ToNarrow(Source(cyrillic)) + "\r\n" + pass +
-             Created(1, umlauts) + Created(2, L"room.oslo") + ChildRuns(both) + Completed(0),
+             Created(1, umlauts) + Failed(L"r\x0101um", "80070459") + Created(2, L"room.oslo") + ChildRuns(both) +
+             Completed(32),
          "0\n", nullptr, 0, {}, {L"room.oslo", umlauts}},
+        {"a server beyond the ANSI code page", notepad(ToWide(Ini({L"room.oslo"})), L"SRCEX01", L"SRC\x0112X01"), 64,
+         refused(ToNarrow(L"SRC\x0112X01"), "SrcExchServer")},
         switchRefused("-ini x.ini -UNDOALL", "-UndoAll"),
         switchRefused("/?", "/?"),
         switchRefused("-Log \"C:\\Logs\\\"", ""),
@@ -178,7 +188,7 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
     // braces between quotes.
     const std::string longest(32766 - (start.size() - 41) - std::string(" -Profiles ").size() - 3 * 41, 'x');
     auto refuseDeletion = [this] {
-        FailMapiCall(L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, Source(L"reception"));
+        MapiState().SaveFaults({{L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, 0, Source(L"reception")}});
     };
     auto outlook = [this](const char* answer) {
         TestSupport::CopyInto(TestSupport::DoublesDirectory() + L"\\msi.dll", tool.Path());
@@ -188,10 +198,10 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
     msi.Environment = {{L"BRISKLET_MSI_DOUBLE", korvel.Path()}};
     std::vector<Row> rows = {
         {"no mailboxes", Ini({}), 64, "Error: No mailboxes found in section Mailboxes\r\n" + Connected() + noProfiles},
-        {"every mailbox failing", three, 64,
-         Connected() + pass + Failed(L"beamer.pool", "80040115") + Failed(L"reception", "80040115") +
-             Failed(L"room.oslo", "80040115") + "No profiles to update were found!\r\n" + Completed(64),
-         "0\n", nullptr, 0, {}, {}},
+        {"every profile refused", three, 64,
+         Connected() + pass + Failed(L"beamer.pool", "") + Failed(L"reception", "") + Failed(L"room.oslo", "") +
+             "No profiles to update were found!\r\n" + Completed(64),
+         "0\n", [this] { MapiState().SaveFaults({{L"IProfAdmin::CreateProfile", MAPI_E_NO_ACCESS}}); }},
         {"a profile left behind", three, 35, made + ChildRuns(both, "3", "3") + left + Completed(35), "3\n",
          refuseDeletion, 1},
         {"a profile left behind and no child", three, 128,
@@ -199,10 +209,10 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
              ".\r\nError: Korvel start failed\r\n" + left + Completed(128),
          "3\n", [&] { refuseDeletion(); ::DeleteFileW((tool / L"KorvelEngine.exe").c_str()); }, 1},
         {"MAPI that cannot start", three, 0, Connected() + "Error: Cannot load MAPIInitialize \r\n", "0\n",
-         [this] { FailMapiCall(L"MAPIInitialize", MAPI_E_NOT_INITIALIZED); }},
+         [this] { MapiState().SaveFaults({{L"MAPIInitialize", MAPI_E_NOT_INITIALIZED}}); }},
         {"MAPI that cannot start for the clean-up", three, 16,
          made + ChildRuns(both) + "Error: Cannot load MAPIInitialize to remove the profiles. Error = 80040605\r\n",
-         "0\n", [this] { FailMapiCall(L"MAPIInitialize", MAPI_E_NOT_INITIALIZED, L"", 2); }, 2},
+         "0\n", [this] { MapiState().SaveFaults({{L"MAPIInitialize", MAPI_E_NOT_INITIALIZED, 2}}); }, 2},
         {"a command line the child cannot take",
          Ini(rooms, Configuration().SwitchMessage, "SrcExchServer=SRCEX01\nKorvelCmdLine=" + longest + "x\n"), 128,
          Connected() + "Error: Too many mailboxes for one run: the command line of KorvelEngine.exe would be 32767 "

@@ -96,14 +96,6 @@ void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources)
     MapiState().SaveMailboxes(mailboxes);
 }
 
-void WholeRun::FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox, ULONG use,
-                            const std::wstring& text)
-{
-    std::vector<MapiDouble::Fault> faults = MapiState().LoadFaults();
-    faults.push_back(MapiDouble::Fault{call, result, use, mailbox, text});
-    MapiState().SaveFaults(faults);
-}
-
 void WholeRun::StartAfresh()
 {
     for (const TempDir* directory : {&mapi, &adsi, &korvel}) {

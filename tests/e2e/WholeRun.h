@@ -46,8 +46,6 @@ protected:
     void Write(const Configuration& configuration);
     // Gives each source line a mailbox on the source server in the MAPI double's world.
     void SeedMailboxes(const std::vector<std::wstring>& sources);
-    void FailMapiCall(const std::wstring& call, HRESULT result, const std::wstring& mailbox = L"", ULONG use = 0,
-                      const std::wstring& text = L"");
     // Empties the doubles' worlds, steering and records and puts back the doubles SetUp chose, so that one test
     // can run case after case.
     void StartAfresh();

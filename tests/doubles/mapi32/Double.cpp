@@ -81,6 +81,13 @@ void NoteMisuse(const std::string& what)
     Misuses().push_back(what);
 }
 
+void NoteUiFlags(const char* call, ULONG flags, ULONG uiFlags)
+{
+    if ((flags & uiFlags) != 0) {
+        NoteMisuse(std::string(call) + " with a flag that lets it show a dialog");
+    }
+}
+
 Accounting TakeAccounting()
 {
     Accounting accounting;
@@ -208,7 +215,7 @@ CCall::CCall(CObjectBase* target, const char* method, const std::wstring& callMa
 HRESULT CCall::End(HRESULT result, const std::wstring& text)
 {
     std::wstring errorText = text;
-    if (matched && (FAILED(fault.Result) || result == S_OK)) {
+    if (matched && fault.Column == 0 && (FAILED(fault.Result) || result == S_OK)) {
         result = fault.Result;
         errorText = fault.Text;
     }

@@ -27,6 +27,8 @@ void CountLiveBlocks(Accounting& accounting);
 ULONG& Initializations();
 // A call the MAPI reference forbids, for the record MAPIUninitialize leaves.
 void NoteMisuse(const std::string& what);
+// An unattended run must never ask: any of `uiFlags` in a call's flags is a misuse.
+void NoteUiFlags(const char* call, ULONG flags, ULONG uiFlags);
 // Everything still alive, and the misuses seen since the last record.
 Accounting TakeAccounting();
 
@@ -74,9 +76,15 @@ public:
     CCall(CObjectBase* object, const char* method, const std::wstring& mailbox);
     CCall(CObjectBase* object, const char* method) : CCall(object, method, object->MailboxDn()) { }
 
-    bool Refused() const { return matched && FAILED(fault.Result); }
-    // A matched warning: the call does its work, as far as the warning says.
-    bool Warned() const { return matched && !FAILED(fault.Result); }
+    bool Refused() const { return matched && FAILED(fault.Result) && fault.Work.empty() && fault.Column == 0; }
+    // Only some of the work: asked for, or what a partial completion says of itself.
+    bool Partly() const
+    {
+        return matched && (fault.Work == L"some" || (fault.Work.empty() && fault.Result == MAPI_W_PARTIAL_COMPLETION));
+    }
+    // The column whose value every row the call returns carries as an error; 0 for none.
+    ULONG ErrorColumn() const { return matched ? fault.Column : 0; }
+    HRESULT ColumnError() const { return fault.Result; }
     HRESULT End(HRESULT result = S_OK, const std::wstring& text = std::wstring());
 
 private:

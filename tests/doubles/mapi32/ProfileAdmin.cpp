@@ -70,6 +70,7 @@ STDMETHODIMP CServiceAdmin::CreateMsgService(LPTSTR service, LPTSTR, ULONG_PTR, 
     if (call.Refused()) {
         return call.End();
     }
+    NoteUiFlags("CreateMsgService", flags, SERVICE_UI_ALWAYS | SERVICE_UI_ALLOWED);
     const std::string serviceName = AnsiArgument(service, flags);
     if (!SameTextNoCase(FromAnsi(serviceName), FromAnsi(ExchangeServiceName))) {
         return call.End(MAPI_E_NOT_FOUND, L"The service is not in MAPISVC.INF.");
@@ -87,8 +88,10 @@ STDMETHODIMP CServiceAdmin::CreateMsgService(LPTSTR service, LPTSTR, ULONG_PTR, 
     return call.End();
 }
 
-STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG, ULONG count, LPSPropValue values)
+STDMETHODIMP CServiceAdmin::ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG flags, ULONG count,
+                                                LPSPropValue values)
 {
+    NoteUiFlags("ConfigureMsgService", flags, SERVICE_UI_ALWAYS | SERVICE_UI_ALLOWED);
     Properties settings;
     for (ULONG index = 0; values != nullptr && index < count; ++index) {
         Property setting;
@@ -150,6 +153,7 @@ STDMETHODIMP CProfAdmin::CreateProfile(LPTSTR name, LPTSTR, ULONG_PTR, ULONG fla
     if (call.Refused()) {
         return call.End();
     }
+    NoteUiFlags("CreateProfile", flags, MAPI_DIALOG);
     // Profile names are ANSI only: MAPI_UNICODE is as unknown here as any flag the reference does not list.
     if ((flags & ~(MAPI_DEFAULT_SERVICES | MAPI_DIALOG)) != 0) {
         return call.End(MAPI_E_UNKNOWN_FLAGS);
@@ -190,6 +194,7 @@ STDMETHODIMP CProfAdmin::DeleteProfile(LPTSTR name, ULONG flags)
 
 STDMETHODIMP CProfAdmin::AdminServices(LPTSTR name, LPTSTR, ULONG_PTR, ULONG flags, LPSERVICEADMIN* serviceAdmin)
 {
+    NoteUiFlags("AdminServices", flags, MAPI_DIALOG);
     const std::string profileName = AnsiArgument(name, flags);
     CCall call(this, "AdminServices", ProfileMailbox(profileName));
     if (serviceAdmin == nullptr) {

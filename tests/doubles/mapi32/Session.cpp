@@ -182,6 +182,7 @@ HRESULT LogonToProfile(LPTSTR name, ULONG flags, LPMAPISESSION* session)
     if ((flags & MAPI_EXTENDED) == 0) {
         NoteMisuse("MAPILogonEx without MAPI_EXTENDED");
     }
+    NoteUiFlags("MAPILogonEx", flags, MAPI_LOGON_UI | MAPI_DIALOG);
     const Profile* profile =
         present ? FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName) : nullptr;
     if (profile == nullptr) {

@@ -232,7 +232,8 @@ std::vector<Fault> ParseFaults(const std::string& text)
     std::vector<Fault> faults;
     for (const Block& block : ParseBlocks(text)) {
         faults.push_back(Fault{block.Wide("call"), static_cast<HRESULT>(block.Number("result", E_FAIL)),
-                               block.Number("use", 0), block.Wide("mailbox"), block.Wide("text")});
+                               block.Number("use", 0), block.Wide("mailbox"), block.Wide("text"), block.Wide("work"),
+                               block.Number("column", 0)});
     }
     return faults;
 }
@@ -246,7 +247,9 @@ std::string FormatFault(const Fault& fault)
                               {"result", result},
                               {"use", std::to_string(fault.Use)},
                               {"mailbox", EscapeWide(fault.Mailbox)},
-                              {"text", EscapeWide(fault.Text)}}});
+                              {"text", EscapeWide(fault.Text)},
+                              {"work", EscapeWide(fault.Work)},
+                              {"column", std::to_string(fault.Column)}}});
 }
 
 // Entries one after another, their blocks separated by a blank line as everywhere in a file.

@@ -64,8 +64,10 @@ struct Fault {
     std::wstring Call; // "MAPILogonEx", "IMAPIFolder::DeleteMessages", ...
     HRESULT Result = E_FAIL;
     ULONG Use = 0; // only the n-th matching call, counted from 1; 0: every matching call
-    std::wstring Mailbox; // only calls made for this mailbox (its legacyExchangeDN); empty: any
-    std::wstring Text; // what GetLastError then reports; empty: no MAPIERROR
+    std::wstring Mailbox{}; // only calls made for this mailbox (its legacyExchangeDN); empty: any
+    std::wstring Text{}; // what GetLastError then reports; empty: no MAPIERROR
+    std::wstring Work{}; // "all" or "some": the call does that much of its work first, then answers Result
+    ULONG Column = 0; // IMAPITable::QueryRows: every row carries Result in this column, and the call succeeds
 };
 
 // What was still alive when a process's last MAPIUninitialize ended MAPI.

@@ -5,6 +5,7 @@
 #include "Double.h"
 
 #include <algorithm>
+#include <set>
 
 namespace MapiDouble {
 
@@ -34,11 +35,28 @@ ULONG ValueSize(const Property& property)
                                                                     : property.Bytes.size() + 1);
 }
 
+class CMessage;
+
+// Every message object alive, so that a delete can tell which messages are held open.
+std::set<const CMessage*>& LiveMessages()
+{
+    static std::set<const CMessage*> messages;
+    return messages;
+}
+
 class CMessage final : public TPropObject<IMessage> {
 public:
     CMessage(const std::wstring& dn, bool isAssociated)
         : TPropObject("IMessage", dn, {&IID_IMessage, &IID_IMAPIProp}), associated(isAssociated)
     {
+        LiveMessages().insert(this);
+    }
+    ~CMessage() override { LiveMessages().erase(this); }
+
+    // Held open for changes: a store may keep a message saved with KEEP_OPEN_READONLY open read/write too.
+    bool HeldOpen(const std::wstring& dn, ULONG messageId) const
+    {
+        return open && id == messageId && SameTextNoCase(MailboxDn(), dn);
     }
 
     STDMETHODIMP GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* values) override;
@@ -357,22 +375,26 @@ STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, UL
     if (!MailboxIndex(state, MailboxDn(), index)) {
         return call.End(MAPI_E_NOT_FOUND, GoneText);
     }
-    bool partial = false;
+    ULONG deleted = 0;
     state.ChangeMailbox(index, [&](Mailbox& changed) {
         // A partial completion the test asked for leaves the first listed message where it was.
-        for (ULONG entry = call.Warned() ? 1 : 0; entry < list->cValues; ++entry) {
+        for (ULONG entry = call.Partly() ? 1 : 0; entry < list->cValues; ++entry) {
             EntryRef ref;
             Message* message = ParseEntryId(list->lpbin[entry].cb, list->lpbin[entry].lpb, ref) && ref.Type == 'M' &&
                                        SameTextNoCase(ref.Dn, MailboxDn())
                                    ? FindMessage(changed, ref.Part)
                                    : nullptr;
-            partial |= message == nullptr;
-            if (message != nullptr) {
+            // A message open with read/write access cannot be deleted.
+            const auto heldOpen = [&](const CMessage* open) { return open->HeldOpen(MailboxDn(), message->Id); };
+            if (message != nullptr && std::none_of(LiveMessages().begin(), LiveMessages().end(), heldOpen)) {
                 changed.Messages.erase(changed.Messages.begin() + (message - changed.Messages.data()));
+                ++deleted;
             }
         }
     });
-    return call.End(partial ? MAPI_W_PARTIAL_COMPLETION : S_OK, L"Some of the messages were not in the folder.");
+    const HRESULT result =
+        deleted == list->cValues ? S_OK : deleted == 0 ? MAPI_E_NOT_FOUND : MAPI_W_PARTIAL_COMPLETION;
+    return call.End(result, L"Not every listed message could be deleted.");
 }
 
 class CStore final : public TPropObject<IMsgStore> {

@@ -187,6 +187,10 @@ STDMETHODIMP CTable::QueryRows(LONG count, ULONG flags, LPSRowSet* result)
         for (size_t index = 0; index < columns.size(); ++index) {
             FillValue(row.lpProps[index], FindProperty(*visible[cursor + answer->cRows], columns[index]),
                       columns[index], values);
+            if (columns[index] == call.ErrorColumn()) {
+                row.lpProps[index].ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(columns[index]));
+                row.lpProps[index].Value.err = call.ColumnError();
+            }
         }
     }
     if ((flags & TBL_NOADVANCE) == 0) {
