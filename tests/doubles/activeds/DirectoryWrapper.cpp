@@ -189,6 +189,8 @@ private:
             return L"pagesize";
         case ADS_SEARCHPREF_TIMEOUT:
             return L"timeout";
+        case ADS_SEARCHPREF_CHASE_REFERRALS:
+            return L"referrals";
         default:
             return std::to_wstring(preference);
         }
