@@ -60,15 +60,22 @@ std::string NoTarget(const std::wstring& name, const std::string& why = "Cannot 
     return "Warning: " + why + " UserDNSrc = " + ToNarrow(Source(name)) + "\r\n";
 }
 
+// slapd, bound simply through the activeds double, which can fail on demand and serves "GC://".
 class DirectoryFaults : public WholeRun {
 protected:
+    void SetUp() override
+    {
+        WholeRun::SetUp();
+        TestSupport::CopyInto(TestSupport::DoublesDirectory() + L"\\activeds.dll", tool.Path());
+    }
+
     void RunCase(const Case& test)
     {
         SCOPED_TRACE(test.what);
         StartAfresh();
         Configuration configuration;
         configuration.Mailboxes = Sources(test.lines);
-        configuration.Directory = DirectoryKeys(test.server);
+        configuration.Directory = DirectoryKeys(test.server, servicePassword, account);
         Write(configuration);
         SeedMailboxes(Sources(test.targets));
         TestSupport::WriteBytes(adsi / L"steering.txt", test.steering);

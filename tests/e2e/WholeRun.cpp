@@ -35,6 +35,8 @@ std::vector<std::wstring> Sources(const std::vector<std::wstring>& names)
     return lines;
 }
 
+const char domainController[] = "FABRIKAM";
+
 std::wstring DirectoryServer(const std::wstring& instance)
 {
     const std::wstring portFile = GetProgramDirectory() + L"\\..\\ldap\\" + instance + L"\\port";
@@ -44,10 +46,11 @@ std::wstring DirectoryServer(const std::wstring& instance)
 // "Migrate-2024!" as tests/fixtures/cipher/make_vectors.py enciphers it, in the lower case some editors leave.
 const char servicePassword[] = "569bb58c6cb48cebad45a3c0e2d286ac87bbd8715a070fe8e5fcf23d52db2c7f";
 
-std::string DirectoryKeys(const std::string& server, const std::string& storedPassword)
+const char serviceAccount[] = "FABRIKAM\\svc-brisklet";
+
+std::string DirectoryKeys(const std::string& server, const std::string& storedPassword, const std::string& account)
 {
-    return "DCName=" + server + "\nDCAccount=CN=svc-brisklet,OU=Service Accounts,DC=fabrikam,DC=com\nDCPassword=" +
-           storedPassword + "\n";
+    return "DCName=" + server + "\nDCAccount=" + account + "\nDCPassword=" + storedPassword + "\n";
 }
 
 std::string Configuration::Text() const
@@ -56,14 +59,14 @@ std::string Configuration::Text() const
     for (const std::wstring& line : Mailboxes) {
         text += ToNarrow(line) + "\n";
     }
-    text += "[AD]\n" + (Directory.empty() ? DirectoryKeys(ToNarrow(DirectoryServer())) : Directory);
+    text += "[AD]\n" + (Directory.empty() ? DirectoryKeys(domainController) : Directory);
     return text + "[SwitchMessage]\n" + SwitchMessage;
 }
 
 void WholeRun::SetUp()
 {
     CopyInto(GetProgramDirectory() + L"\\Brisklet.exe", tool.Path());
-    for (const wchar_t* double_ : {L"MAPI32.dll", L"activeds.dll", L"KorvelEngine.exe"}) {
+    for (const wchar_t* double_ : {L"MAPI32.dll", L"KorvelEngine.exe"}) {
         CopyInto(DoublesDirectory() + L"\\" + double_, tool.Path());
     }
     MapiState().SaveMailboxes({});
@@ -145,7 +148,7 @@ std::string WholeRun::Transcript() const
 
 std::string WholeRun::Connected() const
 {
-    return "Info: Connect to the Active Directory server '" + ToNarrow(DirectoryServer()) + "' using LDAP.\r\n";
+    return "Info: Connect to the Active Directory server '" + std::string(domainController) + "' using LDAP.\r\n";
 }
 
 std::string WholeRun::Created(int profile, const std::wstring& name)
