@@ -37,20 +37,18 @@ std::vector<std::wstring> Sources(const std::vector<std::wstring>& names)
 
 const char domainController[] = "FABRIKAM";
 
-std::wstring DirectoryServer(const std::wstring& instance)
+std::wstring DirectoryServer(const std::wstring& relay)
 {
-    const std::wstring portFile = GetProgramDirectory() + L"\\..\\ldap\\" + instance + L"\\port";
-    return L"127.0.0.1:" + Util::Trim(ToWide(ReadBytes(portFile)));
+    const std::wstring portFile = GetProgramDirectory() + L"\\..\\ad\\" + relay + L"\\port";
+    return ToWide(domainController) + L":" + Util::Trim(ToWide(ReadBytes(portFile)));
 }
 
 // "Migrate-2024!" as tests/fixtures/cipher/make_vectors.py enciphers it, in the lower case some editors leave.
 const char servicePassword[] = "569bb58c6cb48cebad45a3c0e2d286ac87bbd8715a070fe8e5fcf23d52db2c7f";
 
-const char serviceAccount[] = "FABRIKAM\\svc-brisklet";
-
-std::string DirectoryKeys(const std::string& server, const std::string& storedPassword, const std::string& account)
+std::string DirectoryKeys(const std::string& server, const std::string& storedPassword)
 {
-    return "DCName=" + server + "\nDCAccount=" + account + "\nDCPassword=" + storedPassword + "\n";
+    return "DCName=" + server + "\nDCAccount=FABRIKAM\\svc-brisklet\nDCPassword=" + storedPassword + "\n";
 }
 
 std::string Configuration::Text() const

@@ -22,14 +22,12 @@ extern const char nothingConfigured[];
 extern const char noProfiles[];
 
 // The fixture's domain controller by the domain's NetBIOS name, which Wine's provider takes as the NTLM domain
-// of a secure bind; "127.0.0.1:PORT" of a slapd instance of the directory table.
+// of a secure bind; "FABRIKAM:PORT" of one of the fixture's servers that stop answering ("silent", "stall").
 extern const char domainController[];
-std::wstring DirectoryServer(const std::wstring& instance);
+std::wstring DirectoryServer(const std::wstring& relay);
 // The [AD] keys of the fixture's service account on `server`, its password stored as `storedPassword`.
 extern const char servicePassword[]; // as the encrypt mode stores it
-extern const char serviceAccount[];  // as a secure bind takes it
-std::string DirectoryKeys(const std::string& server, const std::string& storedPassword = servicePassword,
-                          const std::string& account = serviceAccount);
+std::string DirectoryKeys(const std::string& server, const std::string& storedPassword = servicePassword);
 
 // A configuration as an administrator writes it.
 struct Configuration {
