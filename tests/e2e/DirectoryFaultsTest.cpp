@@ -89,7 +89,8 @@ protected:
         const std::string calls = TestSupport::ReadBytes(adsi / L"calls.txt");
         EXPECT_NE(std::string::npos, calls.find(WithServer(test.calls, test.server))) << calls;
         EXPECT_TRUE(test.searches == 0 || test.searches == Occurrences(calls, "ExecuteSearch"));
-        EXPECT_EQ(viaDouble ? "references=0 searches=0 columns=0\n" : "", TestSupport::ReadBytes(adsi / L"outstanding.txt"));
+        const std::string held = TestSupport::ReadBytes(adsi / L"outstanding.txt");
+        EXPECT_EQ(viaDouble ? "references=0 searches=0 columns=0\n" : "", held);
         ExpectNothingLeftBehind();
     }
 };
