@@ -7,7 +7,7 @@
 // attribute, the first row, its proxyAddresses, and the handle closed. Prints
 //   bind <start> <end>
 //   searches <start> <end> lines=<n> found=<accounts with an X500 address>
-// with times in seconds since 1970 (microseconds), the clock slapd stamps its log with. Fails (exit code 1)
+// with times in seconds since 1970 (microseconds), the clock RunTimeline.exe stamps lines with. Fails (exit code 1)
 // unless the activeds double beside it was loaded, so that the baseline pays what the tool pays.
 #include "directory/DirSearch.h"
 

@@ -10,7 +10,7 @@
 //   <time> exit 0x<code>                the program's whole 32-bit exit code
 //   <time> memory peak-working-set=<bytes> peak-private=<bytes> samples=<n>
 // OUTPUT gets the output bytes as they came. A time is seconds since 1970 with microseconds, from the clock
-// slapd stamps its log with (under Wine both read CLOCK_REALTIME).
+// DirectoryProbe.exe stamps its spans with (under Wine both read CLOCK_REALTIME).
 //
 // What the figures mean: output arrives when the program's C runtime flushes it, so an "out" stamp says when a
 // line left the program, not when it was printed. Memory is sampled every few milliseconds while the program

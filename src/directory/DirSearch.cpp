@@ -1,5 +1,6 @@
 #include "directory/DirSearch.h"
 
+#include "directory/CallLimit.h"
 #include "errors/Text.h"
 
 namespace Adsi {
@@ -8,10 +9,12 @@ namespace {
 
 // Every search pages, so that a directory of any size answers within its server's limits.
 constexpr DWORD pageSize = 500;
-// A directory that takes a search and never answers would hold the run for good. One batch of lookups on an
-// indexed attribute comes back within a second from a busy domain controller, so a minute without an answer
-// means the server is gone; the search then fails as any directory error does.
+// Asked of the provider too, for one that honours it; the limit that holds is the tool's own (CallLimit).
 constexpr DWORD searchTimeoutSeconds = 60;
+// The accounts are in the naming context searched or in the global catalogue. A domain's naming context refers
+// to its configuration and application partitions, and a chased reference costs a bind and round trips, or the
+// whole search where the referred server refuses the bind.
+constexpr DWORD referralChasing = ADS_CHASE_REFERRALS_NEVER;
 
 std::wstring ScopeName(DWORD scope)
 {
@@ -123,7 +126,8 @@ void CDirSearch::SetPreferences(const CDirSearchParams& params) const
 {
     ADS_SEARCHPREF_INFO preferences[] = {IntegerPreference(ADS_SEARCHPREF_SEARCH_SCOPE, params.Scope),
                                          IntegerPreference(ADS_SEARCHPREF_PAGESIZE, params.PageSize),
-                                         IntegerPreference(ADS_SEARCHPREF_TIMEOUT, searchTimeoutSeconds)};
+                                         IntegerPreference(ADS_SEARCHPREF_TIMEOUT, searchTimeoutSeconds),
+                                         IntegerPreference(ADS_SEARCHPREF_CHASE_REFERRALS, referralChasing)};
     const HRESULT hr = search->SetSearchPreference(preferences, sizeof preferences / sizeof preferences[0]);
     if (hr != S_OK) {
         Errors::ThrowNickNested(L"ERR_COMMON_DIRSEARCH_SET_PAGE_SIZE", Errors::CAdsiError(hr));
@@ -137,6 +141,7 @@ void CDirSearch::ExecuteSearch(const CDirSearchParams& params)
         names.push_back(const_cast<LPWSTR>(attribute.c_str()));
     }
     const DWORD count = names.empty() ? 0xFFFFFFFF : static_cast<DWORD>(names.size());
+    const CProviderCall call;
     const HRESULT hr = search->ExecuteSearch(const_cast<LPWSTR>(params.Filter.c_str()),
                                              names.empty() ? nullptr : names.data(), count, &handle);
     if (hr != S_OK) {
@@ -157,6 +162,7 @@ bool CDirSearch::Next()
 // cause, so that the error tells why.
 bool CDirSearch::FirstRow()
 {
+    const CProviderCall call;
     const HRESULT hr = search->GetFirstRow(handle);
     if (hr == S_ADS_NOMORE_ROWS) {
         return false;
@@ -171,6 +177,7 @@ bool CDirSearch::FirstRow()
 bool CDirSearch::NextRow() const
 {
     for (;;) {
+        const CProviderCall call;
         const HRESULT hr = search->GetNextRow(handle);
         if (hr == S_OK) {
             return true;

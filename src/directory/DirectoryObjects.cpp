@@ -1,5 +1,6 @@
 #include "directory/DirectoryObjects.h"
 
+#include "directory/CallLimit.h"
 #include "directory/NocasePrefix.h"
 
 namespace Adsi {
@@ -9,14 +10,16 @@ namespace {
 const wchar_t globalCatalogPrefix[] = L"GC://";
 const wchar_t ldapPrefix[] = L"LDAP://";
 
-// Every bind authenticates as the configured account with the domain's own (Kerberos or NTLM) protocol.
+// Every bind authenticates as the configured account with the domain's own (Kerberos or NTLM) protocol, and
+// every path names its server, which ADSI then binds without first looking for a domain of that name.
 template <class TInterface>
 TAdsiPtr<TInterface> OpenObject(const std::wstring& path, const std::wstring& user, const std::wstring& password,
                                 REFIID interfaceId)
 {
     TAdsiPtr<TInterface> object;
-    CheckAdsiExact(::ADsOpenObject(path.c_str(), user.c_str(), password.c_str(), ADS_SECURE_AUTHENTICATION,
-                                   interfaceId, object.Put()));
+    const CProviderCall call;
+    CheckAdsiExact(::ADsOpenObject(path.c_str(), user.c_str(), password.c_str(),
+                                   ADS_SECURE_AUTHENTICATION | ADS_SERVER_BIND, interfaceId, object.Put()));
     return object;
 }
 

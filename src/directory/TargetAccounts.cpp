@@ -1,5 +1,6 @@
 #include "directory/TargetAccounts.h"
 
+#include "directory/CallLimit.h"
 #include "directory/DirSearch.h"
 #include "directory/NocasePrefix.h"
 #include "errors/Errors.h"
@@ -7,6 +8,7 @@
 
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -78,29 +80,39 @@ std::wstring X500Target(const std::vector<std::wstring>& addresses)
 constexpr size_t batchValues = 250;
 constexpr size_t batchFilterChars = 32000;
 
-// The directory compares legacyExchangeDN without regard to case, and so do the lines and rows here: by the
-// upper-case form of each value, made once. Comparing the texts case-blind instead costs the platform
-// microseconds for each comparison of these long, alike names, and a batch makes thousands.
-std::wstring CaseKey(const std::wstring& value)
+// The directory matches legacyExchangeDN by its rule for strings, letter case and insignificant blanks (at
+// either end, more than one in a row) aside, and so are the lines and rows here: by a key made once for each
+// value, its blanks folded and its letters in upper case. Comparing the texts case-blind instead costs the
+// platform microseconds for each comparison of these long, alike names, and a batch makes thousands.
+std::wstring MatchKey(const std::wstring& value)
 {
-    std::wstring key(value.size(), L'\0');
-    if (!value.empty()) {
-        Errors::CheckNonZero(::LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, value.data(),
-                                            static_cast<int>(value.size()), &key[0], static_cast<int>(key.size())));
+    std::wstring folded;
+    for (const wchar_t c : value) {
+        if (c != L' ' || (!folded.empty() && folded.back() != L' ')) {
+            folded += c;
+        }
+    }
+    if (!folded.empty() && folded.back() == L' ') {
+        folded.pop_back();
+    }
+    std::wstring key(folded.size(), L'\0');
+    if (!folded.empty()) {
+        Errors::CheckNonZero(::LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, folded.data(),
+                                            static_cast<int>(folded.size()), &key[0], static_cast<int>(key.size())));
     }
     return key;
 }
 
-// The values one search asks for, each written once however many lines name it, as case keys.
+// The values one search asks for, each written once however many lines name it, as match keys.
 struct CBatch {
     std::wstring Terms;
     std::set<std::wstring> Values;
 };
 
-// Each value searched for, by case key, with its target; empty when no account gives one.
-using FoundTargets = std::map<std::wstring, std::wstring>;
+// Each value searched for, by match key, with the target of every account that carries it, in row order.
+using FoundTargets = std::map<std::wstring, std::vector<std::wstring>>;
 
-// Lines equal but for case name one value (`keys` holds each line's case key), searched for once in the
+// Lines equal but for case name one value (`keys` holds each line's match key), searched for once in the
 // spelling of its first line.
 std::vector<CBatch> Batches(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& keys)
 {
@@ -122,29 +134,53 @@ std::vector<CBatch> Batches(const std::vector<std::wstring>& lines, const std::v
     return batches;
 }
 
-// Adds to `found` the target of every value of the batch, empty for a value no account holds. A row comes back
-// to its value by legacyExchangeDN; of several accounts with one value the first row counts, the one a search
-// for that value alone would give.
+// Adds to `found` every value of the batch with the targets of the accounts that carry it, none for a value no
+// account carries. A row comes back to its value by legacyExchangeDN.
 void SearchBatch(const Adsi::CDirObject& connection, const CBatch& batch, FoundTargets& found)
 {
-    std::set<std::wstring> pending = batch.Values;
+    for (const std::wstring& value : batch.Values) {
+        found[value];
+    }
     Adsi::CDirSearch search(connection, L"(&(objectClass=user)(|" + batch.Terms + L"))",
                             {L"legacyExchangeDN", L"proxyAddresses"}, ADS_SCOPE_SUBTREE);
-    while (!pending.empty() && search.Next()) {
+    while (search.Next()) {
         for (const std::wstring& value : search.GetColumnStrings(L"legacyExchangeDN")) {
-            std::wstring key = CaseKey(value);
-            if (pending.erase(key) != 0) {
-                found.emplace(std::move(key), X500Target(ProxyAddresses(search)));
+            const std::wstring key = MatchKey(value);
+            if (batch.Values.count(key) != 0) {
+                found[key].push_back(X500Target(ProxyAddresses(search)));
             }
         }
     }
-    for (const std::wstring& value : pending) {
-        found.emplace(value, std::wstring());
-    }
 }
 
-// Takes the lines from `next` on whose values have been searched for, in line order, warning about each one
-// without a target; returns the first line whose value is still to be searched for.
+// A switch message holds one setting a line: a target with a line break would add settings of its own.
+bool HasControlCharacter(const std::wstring& text)
+{
+    for (const wchar_t c : text) {
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The line's target, or empty after a warning why it has none. Of several accounts carrying the line none is
+// taken: the server returns them in an order of its own, which another server or a restore changes.
+std::wstring TargetOf(const std::wstring& line, const std::vector<std::wstring>& accounts)
+{
+    const char* problem = accounts.size() > 1                    ? "Several accounts carry UserDNSrc = "
+                          : accounts.empty() || accounts[0].empty() ? "Cannot find UserDNTrg for UserDNSrc = "
+                          : HasControlCharacter(accounts[0])         ? "Control character in UserDNTrg for UserDNSrc = "
+                                                                     : nullptr;
+    if (problem == nullptr) {
+        return accounts[0];
+    }
+    std::cout << "Warning: " << problem << ToNarrow(line) << "\n";
+    return std::wstring();
+}
+
+// Takes the lines from `next` on whose values have been searched for, in line order; returns the first line
+// whose value is still to be searched for.
 size_t TakeResults(size_t next, const std::vector<std::wstring>& lines, const std::vector<std::wstring>& keys,
                    const FoundTargets& found, NocaseKeyMap& targets)
 {
@@ -153,26 +189,21 @@ size_t TakeResults(size_t next, const std::vector<std::wstring>& lines, const st
         if (result == found.end()) {
             break;
         }
-        if (result->second.empty()) {
-            std::cout << "Warning: Cannot find UserDNTrg for UserDNSrc = " << ToNarrow(lines[next]) << "\n";
-        } else {
-            targets.emplace(Util::ToNocase(lines[next]), result->second);
+        const std::wstring target = TargetOf(lines[next], result->second);
+        if (!target.empty()) {
+            targets.emplace(Util::ToNocase(lines[next]), target);
         }
     }
     return next;
 }
 
-} // namespace
-
-NocaseKeyMap ResolveTargetAccounts(const SwitchSettings& settings, const std::vector<std::wstring>& lines)
+NocaseKeyMap LookUpTargets(const SwitchSettings& settings, const std::vector<std::wstring>& lines)
 {
-    // ADSI works in whatever apartment this thread is already in, so the result is of no interest.
-    ::CoInitialize(nullptr);
     const Adsi::CDirObject connection = ConnectDirectory(settings);
     std::vector<std::wstring> keys;
     keys.reserve(lines.size());
     for (const std::wstring& line : lines) {
-        keys.push_back(CaseKey(line));
+        keys.push_back(MatchKey(line));
     }
     FoundTargets found;
     NocaseKeyMap targets;
@@ -182,6 +213,17 @@ NocaseKeyMap ResolveTargetAccounts(const SwitchSettings& settings, const std::ve
         next = TakeResults(next, lines, keys, found, targets);
     }
     return targets;
+}
+
+} // namespace
+
+// The lookup owns copies of what it reads and the result it writes, since a lookup past its time limit is left
+// running to the end of the process.
+NocaseKeyMap ResolveTargetAccounts(const SwitchSettings& settings, const std::vector<std::wstring>& lines)
+{
+    const auto targets = std::make_shared<NocaseKeyMap>();
+    Adsi::RunWithCallLimit([settings, lines, targets] { *targets = LookUpTargets(settings, lines); });
+    return *targets;
 }
 
 Adsi::CDirObject ConnectDirectory(const SwitchSettings& settings)

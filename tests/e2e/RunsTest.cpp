@@ -70,7 +70,7 @@ protected:
 
     std::string WithPassword(const std::string& stored) const
     {
-        const std::string directory = DirectoryKeys(ToNarrow(DirectoryServer()), stored);
+        const std::string directory = DirectoryKeys(domainController, stored);
         return Configuration{Configuration().Settings, {Source(L"room.oslo")}, directory}.Text();
     }
 
@@ -145,7 +145,7 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         {"a password too short", WithPassword("EE0709C74470810E"), 64,
          "Error: Cannot decrypt password \"EE0709C74470810E\"\r\n" + std::string(noProfiles)},
         {"the wrong password", WithPassword(secret), 64,
-         Connected() + "Error:  Cannot get information from " + ToNarrow(DirectoryServer()) + "\r\n" + noProfiles},
+         Connected() + "Error:  Cannot get information from " + domainController + "\r\n" + noProfiles},
         {"a mailbox line of 100,000 characters", Ini({L"room.oslo", std::wstring(100000, L'x')}), 64, CannotLoad()},
         {"a section of 750 mailbox lines", Ini(many), 64, CannotLoad()},
         {"sections and keys twice: the first counts",

@@ -35,10 +35,12 @@ std::vector<std::wstring> Sources(const std::vector<std::wstring>& names)
     return lines;
 }
 
-std::wstring DirectoryServer(const std::wstring& instance)
+const char domainController[] = "FABRIKAM";
+
+std::wstring DirectoryServer(const std::wstring& relay)
 {
-    const std::wstring portFile = GetProgramDirectory() + L"\\..\\ldap\\" + instance + L"\\port";
-    return L"127.0.0.1:" + Util::Trim(ToWide(ReadBytes(portFile)));
+    const std::wstring portFile = GetProgramDirectory() + L"\\..\\ad\\" + relay + L"\\port";
+    return ToWide(domainController) + L":" + Util::Trim(ToWide(ReadBytes(portFile)));
 }
 
 // "Migrate-2024!" as tests/fixtures/cipher/make_vectors.py enciphers it, in the lower case some editors leave.
@@ -46,8 +48,7 @@ const char servicePassword[] = "569bb58c6cb48cebad45a3c0e2d286ac87bbd8715a070fe8
 
 std::string DirectoryKeys(const std::string& server, const std::string& storedPassword)
 {
-    return "DCName=" + server + "\nDCAccount=CN=svc-brisklet,OU=Service Accounts,DC=fabrikam,DC=com\nDCPassword=" +
-           storedPassword + "\n";
+    return "DCName=" + server + "\nDCAccount=FABRIKAM\\svc-brisklet\nDCPassword=" + storedPassword + "\n";
 }
 
 std::string Configuration::Text() const
@@ -56,14 +57,14 @@ std::string Configuration::Text() const
     for (const std::wstring& line : Mailboxes) {
         text += ToNarrow(line) + "\n";
     }
-    text += "[AD]\n" + (Directory.empty() ? DirectoryKeys(ToNarrow(DirectoryServer())) : Directory);
+    text += "[AD]\n" + (Directory.empty() ? DirectoryKeys(domainController) : Directory);
     return text + "[SwitchMessage]\n" + SwitchMessage;
 }
 
 void WholeRun::SetUp()
 {
     CopyInto(GetProgramDirectory() + L"\\Brisklet.exe", tool.Path());
-    for (const wchar_t* double_ : {L"MAPI32.dll", L"activeds.dll", L"KorvelEngine.exe"}) {
+    for (const wchar_t* double_ : {L"MAPI32.dll", L"KorvelEngine.exe"}) {
         CopyInto(DoublesDirectory() + L"\\" + double_, tool.Path());
     }
     MapiState().SaveMailboxes({});
@@ -137,7 +138,7 @@ std::string WholeRun::Transcript() const
 
 std::string WholeRun::Connected() const
 {
-    return "Info: Connect to the Active Directory server '" + ToNarrow(DirectoryServer()) + "' using LDAP.\r\n";
+    return "Info: Connect to the Active Directory server '" + std::string(domainController) + "' using LDAP.\r\n";
 }
 
 std::string WholeRun::Created(int profile, const std::wstring& name)

@@ -21,8 +21,10 @@ std::vector<std::wstring> Sources(const std::vector<std::wstring>& names);
 extern const char nothingConfigured[];
 extern const char noProfiles[];
 
-// "127.0.0.1:PORT" of a slapd instance of the directory fixture.
-std::wstring DirectoryServer(const std::wstring& instance = L"dc");
+// The fixture's domain controller by the domain's NetBIOS name, which Wine's provider takes as the NTLM domain
+// of a secure bind; "FABRIKAM:PORT" of one of the fixture's servers that stop answering ("silent", "stall").
+extern const char domainController[];
+std::wstring DirectoryServer(const std::wstring& relay);
 // The [AD] keys of the fixture's service account on `server`, its password stored as `storedPassword`.
 extern const char servicePassword[]; // as the encrypt mode stores it
 std::string DirectoryKeys(const std::string& server, const std::string& storedPassword = servicePassword);
@@ -55,7 +57,7 @@ protected:
 
     // The transcript, each profile name shown as "{profile-N}" in order of appearance.
     std::string Transcript() const;
-    // Transcript lines: the directory bound; the default switch message made; the child's two runs over a
+    // Transcript lines: the domain controller bound; the default switch message made; the child's two runs over a
     // profile list (" \"{profile-1}\" ...") with the default KorvelCmdLine.
     std::string Connected() const;
     static std::string Created(int profile, const std::wstring& name);

@@ -1,7 +1,6 @@
 // Stands in for activeds.dll, which Wine provides only in part: binds go through Wine's own LDAP provider as
-// simple binds (Wine's secure binds need a Kerberos realm), "GC://server" is served as a global catalogue
-// would be (the server's default naming context), and everything handed out is counted and can fail on
-// demand. See Steering.h for the steering and record files.
+// simple binds, "GC://server" (which Wine lacks) is served as Windows serves it, and everything handed out is
+// counted and can fail on demand. See Steering.h for the steering and record files.
 #include "Steering.h"
 
 #include <windows.h>
@@ -63,36 +62,13 @@ HRESULT OpenLdap(const std::wstring& path, LPCWSTR user, LPCWSTR password, DWORD
     return hr;
 }
 
-// "GC://server": the whole forest is one domain here, so its catalogue is the domain's naming context.
+// "GC://server", as Windows' provider serves it: the root of the server's global catalogue on its port 3268,
+// whose searches cover every domain of the forest.
 HRESULT OpenGlobalCatalog(const std::wstring& path, LPCWSTR user, LPCWSTR password, DWORD flags,
                           IDispatch** object)
 {
     const std::wstring rest = path.substr(5);
-    const std::wstring server = rest.substr(0, rest.find(L'/'));
-    IDispatch* root = nullptr;
-    HRESULT hr = OpenLdap(L"LDAP://" + server + L"/RootDSE", user, password, flags, &root);
-    if (hr != S_OK) {
-        return hr;
-    }
-    IADs* rootAds = nullptr;
-    hr = root->QueryInterface(IID_IADs, reinterpret_cast<void**>(&rootAds));
-    root->Release();
-    if (hr != S_OK) {
-        return hr;
-    }
-    VARIANT namingContext;
-    VariantInit(&namingContext);
-    const CBstr attribute(L"defaultNamingContext");
-    hr = rootAds->Get(attribute.Get(), &namingContext);
-    rootAds->Release();
-    if (hr == S_OK && namingContext.vt != VT_BSTR) {
-        hr = E_ADS_CANT_CONVERT_DATATYPE;
-    }
-    if (hr == S_OK) {
-        hr = OpenLdap(L"LDAP://" + server + L"/" + namingContext.bstrVal, user, password, flags, object);
-    }
-    VariantClear(&namingContext);
-    return hr;
+    return OpenLdap(L"LDAP://" + rest.substr(0, rest.find(L'/')) + L":3268", user, password, flags, object);
 }
 
 HRESULT Open(LPCWSTR path, LPCWSTR user, LPCWSTR password, DWORD flags, REFIID riid, void** object)

@@ -76,7 +76,17 @@ public:
     HRESULT WINAPI SetInfo() override { return E_NOTIMPL; }
     HRESULT WINAPI Get(BSTR name, VARIANT* value) override
     {
-        const HRESULT hr = ads->Get(name, value);
+        std::wstring flag;
+        const bool steered = lstrcmpiW(name, L"isGlobalCatalogReady") == 0 && SteeredGlobalCatalogFlag(&flag);
+        if (steered && flag == L"-") {
+            return E_ADS_PROPERTY_NOT_FOUND;
+        }
+        const HRESULT hr = steered ? S_OK : ads->Get(name, value);
+        if (steered) {
+            VariantInit(value);
+            value->vt = VT_BSTR;
+            value->bstrVal = SysAllocString(flag.c_str());
+        }
         if (SUCCEEDED(hr) && AnswersBooleans() && value->vt == VT_BSTR) {
             const bool isTrue = lstrcmpiW(value->bstrVal, L"TRUE") == 0;
             if (isTrue || lstrcmpiW(value->bstrVal, L"FALSE") == 0) {
@@ -189,6 +199,8 @@ private:
             return L"pagesize";
         case ADS_SEARCHPREF_TIMEOUT:
             return L"timeout";
+        case ADS_SEARCHPREF_CHASE_REFERRALS:
+            return L"referrals";
         default:
             return std::to_wstring(preference);
         }

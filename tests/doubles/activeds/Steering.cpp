@@ -17,6 +17,8 @@ struct Steering {
     std::map<unsigned long, int> valueTypes;
     HRESULT directoryObjectAnswer = S_OK;
     bool booleanGet = false;
+    bool gcFlagSteered = false;
+    std::wstring gcFlag;
     unsigned long uses[static_cast<int>(Call::Count)] = {};
 };
 
@@ -58,7 +60,8 @@ Steering Load()
     }
     char line[512];
     while (std::fgets(line, sizeof line, file) != nullptr) {
-        std::wistringstream words(std::wstring(line, line + std::strlen(line)));
+        const std::wstring text(line, line + std::strlen(line));
+        std::wistringstream words(text);
         std::wstring directive, first, second, third;
         words >> directive >> first >> second >> third;
         Call call;
@@ -70,6 +73,10 @@ Steering Load()
             steering.pageBreak = Number(first);
         } else if (directive == L"boolean-get") {
             steering.booleanGet = true;
+        } else if (directive == L"gc-flag") {
+            steering.gcFlagSteered = true;
+            steering.gcFlag = text.substr(text.find(L' ') + 1);
+            steering.gcFlag.erase(steering.gcFlag.find_last_not_of(L"\r\n") + 1);
         } else if (directive == L"value-type") {
             steering.valueTypes[Number(first)] = static_cast<int>(Number(second));
         }
@@ -133,6 +140,12 @@ int SteeredValueType()
 bool AnswersBooleans()
 {
     return Current().booleanGet;
+}
+
+bool SteeredGlobalCatalogFlag(std::wstring* text)
+{
+    *text = Current().gcFlag;
+    return Current().gcFlagSteered;
 }
 
 HRESULT DirectoryObjectAnswer()

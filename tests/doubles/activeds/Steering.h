@@ -12,6 +12,8 @@
 //                                                 ADsGetLastError reports ERROR_MORE_DATA, as when a page ends
 //                                                 early; the rows then go on
 //                      value-type <n> <type>      the values of the n-th GetColumn are of ADSTYPE <type>
+//                      gc-flag <text>             a root object's isGlobalCatalogReady is <text> ("-": absent),
+//                                                 for the root DSEs a real DC never publishes
 //                      boolean-get                IADs::Get hands back "TRUE" and "FALSE" as VT_BOOL, as Wine's
 //                                                 provider does for an attribute of Boolean syntax
 //                    <n> counts from 1 over the whole process; results and types in C notation (0x8007052e).
@@ -36,6 +38,8 @@ bool TakePendingError(DWORD* error);
 int SteeredValueType();
 // Whether IADs::Get turns "TRUE" and "FALSE" into booleans.
 bool AnswersBooleans();
+// Whether the root object's isGlobalCatalogReady is steered, and to what text ("-": absent).
+bool SteeredGlobalCatalogFlag(std::wstring* text);
 // What a global catalogue's search object answers when asked for IDirectoryObject.
 HRESULT DirectoryObjectAnswer();
 
