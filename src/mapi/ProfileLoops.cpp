@@ -88,7 +88,8 @@ int CMailboxPass::Run()
             finishing.wait(guard);
         }
     }
-    const auto unhandled = std::find_if(work.begin(), work.end(), [](const MailboxWork& each) { return each.unhandled; });
+    const auto unhandled =
+        std::find_if(work.begin(), work.end(), [](const MailboxWork& each) { return bool(each.unhandled); });
     if (unhandled != work.end()) {
         std::rethrow_exception(unhandled->unhandled);
     }

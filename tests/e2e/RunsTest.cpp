@@ -237,8 +237,8 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
         // Windows Installer has Outlook 2010 x64 registered; any other answer (a failed installation) goes on.
         {"Outlook x64", three, 0, "Error: Cannot support the architecture of Outlook 2010 x64\r\n", "0\n",
          [&] { outlook("0"); }, 0, msi},
-        {"no Outlook x64, one mailbox at a time", oneAtATime, 35, made + ChildRuns(both, "3") + Completed(35), "3\n0\n", [&] { outlook("1603"); },
-         0, msi},
+        {"no Outlook x64, one mailbox at a time", oneAtATime, 35, made + ChildRuns(both, "3") + Completed(35), "3\n0\n",
+         [&] { outlook("1603"); }, 0, msi},
     };
     // The child's exit code as the signed 32-bit number it is, and 32 added for the failed mailbox.
     for (const std::vector<std::string>& child :
