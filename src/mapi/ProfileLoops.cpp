@@ -10,6 +10,7 @@
 #include <exception>
 #include <iostream>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
