@@ -84,11 +84,11 @@ ChildPhase RunChild(const SwitchSettings& settings, const MailboxList& mailboxes
     return {*childResult, true};
 }
 
-// The mailbox pass under a MAPI session of its own; nothing when MAPI cannot be started for it.
+// The mailbox pass with MAPI held for its whole length; nothing when MAPI cannot be started for it.
 std::optional<int> RunMailboxPass(MailboxList& mailboxes, const SwitchSettings& settings)
 {
     try {
-        const Mapi::CMapiInit mapi(MAPI_NT_SERVICE);
+        const Mapi::CMapiInit mapi(Mapi::MailboxPassFlags);
         return CreateProfiles(mailboxes, settings);
     } catch (const Errors::CError&) {
         std::cout << "Error: Cannot load MAPIInitialize \n";
@@ -124,7 +124,7 @@ int RunMailboxesAndChild(const SwitchSettings& settings, MailboxList& mailboxes)
         if (!passResult) {
             return 0;
         }
-        // The pass stopped after the mailbox it was at; a child that gets no complete list must not start.
+        // The pass began no mailbox after the interruption; a child that gets no complete list must not start.
         interrupted = Util::InterruptionRequested();
         if (!interrupted) {
             child = RunChild(settings, mailboxes);

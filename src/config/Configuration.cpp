@@ -10,6 +10,7 @@
 #include "errors/Text.h"
 
 #include <iostream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -72,6 +73,22 @@ bool Refuse(const wchar_t* key, const std::wstring& value)
 {
     std::cout << "Error: Incorrect value \"" << ToNarrow(value) << "\" of \"" << ToNarrow(key) << "\" in ini-file\n";
     return false;
+}
+
+// A whole number from 1 to 16: each mailbox in flight holds a connection of its own to the source server.
+bool ReadParallelMailboxes(const NocaseKeyMap& section, size_t& field)
+{
+    std::wstring value;
+    if (!ReadOptional(section, L"ParallelMailboxes", value)) {
+        return true;
+    }
+    const bool digits = !value.empty() && value.size() <= 2 && value.find_first_not_of(L"0123456789") == value.npos;
+    const unsigned long number = digits ? std::stoul(value) : 0;
+    if (number < 1 || number > 16) {
+        return Refuse(L"ParallelMailboxes", value);
+    }
+    field = number;
+    return true;
 }
 
 // "Yes" is sought before "No", so a value holding both means yes.
@@ -172,7 +189,8 @@ bool ReadSettings(const Sections& sections, SwitchSettings& settings)
         return Refuse(L"SrcExchServer", settings.SrcExchServer);
     }
     ReadOptional(sections.settings, L"KorvelCmdLine", settings.KorvelCmdLine);
-    if (!ReadRequired(sections.directory, L"DCName", settings.DCName) ||
+    if (!ReadParallelMailboxes(sections.settings, settings.ParallelMailboxes) ||
+        !ReadRequired(sections.directory, L"DCName", settings.DCName) ||
         !ReadRequired(sections.directory, L"DCAccount", settings.DCAccount) ||
         !ReadRequired(sections.directory, L"DCPassword", storedPassword) ||
         !Decipher(storedPassword, settings.DCPassword)) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-// What the configuration file says, read-only once loaded. Every field is text, as written or as the
-// loader's rules replaced it.
+// What the configuration file says, read-only once loaded. Every field but the last is text, as written or as
+// the loader's rules replaced it.
 struct SwitchSettings {
     std::wstring KorvelCmdLine;
     std::wstring SrcExchServer;
@@ -24,6 +24,7 @@ struct SwitchSettings {
     std::wstring ExchangeServers;
     std::wstring Office365;
     std::wstring TargetProxyServer;
+    size_t ParallelMailboxes = 8; // mailboxes the pass works on at once
 };
 
 struct MailboxEntry {

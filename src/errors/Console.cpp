@@ -12,6 +12,9 @@ namespace {
 // Written by the console's control thread, read by the main thread.
 std::atomic<bool> interruption{false};
 
+// Where this thread's console text goes instead of the console; none while it prints straight.
+thread_local std::string* capture = nullptr;
+
 BOOL WINAPI NoteInterruption(DWORD event)
 {
     switch (event) {
@@ -46,6 +49,10 @@ CLineFlushedConsole::int_type CLineFlushedConsole::overflow(int_type c)
     if (traits_type::eq_int_type(c, traits_type::eof())) {
         return traits_type::not_eof(c);
     }
+    if (capture != nullptr) {
+        capture->push_back(traits_type::to_char_type(c));
+        return c;
+    }
     const int_type written = target->sputc(traits_type::to_char_type(c));
     if (traits_type::eq_int_type(written, traits_type::to_int_type('\n'))) {
         target->pubsync();
@@ -55,6 +62,10 @@ CLineFlushedConsole::int_type CLineFlushedConsole::overflow(int_type c)
 
 std::streamsize CLineFlushedConsole::xsputn(const char* text, std::streamsize count)
 {
+    if (capture != nullptr) {
+        capture->append(text, static_cast<size_t>(count));
+        return count;
+    }
     const std::streamsize written = target->sputn(text, count);
     if (std::find(text, text + written, '\n') != text + written) {
         target->pubsync();
@@ -64,7 +75,17 @@ std::streamsize CLineFlushedConsole::xsputn(const char* text, std::streamsize co
 
 int CLineFlushedConsole::sync()
 {
-    return target->pubsync();
+    return capture != nullptr ? 0 : target->pubsync();
+}
+
+CConsoleCapture::CConsoleCapture(std::string& text)
+{
+    capture = &text;
+}
+
+CConsoleCapture::~CConsoleCapture()
+{
+    capture = nullptr;
 }
 
 CInterruptionWatch::CInterruptionWatch()

@@ -2,6 +2,7 @@
 
 #include <ostream>
 #include <streambuf>
+#include <string>
 
 namespace Util {
 
@@ -21,6 +22,16 @@ private:
 
     std::ostream& stream;
     std::streambuf* const target;
+};
+
+// While it lives, what this thread writes to a line-flushed console is kept in `text` instead, so that work done
+// on several threads at once can be printed one piece after another.
+class CConsoleCapture {
+public:
+    explicit CConsoleCapture(std::string& text);
+    ~CConsoleCapture();
+    CConsoleCapture(const CConsoleCapture&) = delete;
+    CConsoleCapture& operator=(const CConsoleCapture&) = delete;
 };
 
 // While it lives, Ctrl+C, Ctrl+Break and closing the console do not end the process: they are noted, and the run

@@ -53,11 +53,16 @@ bool CreateMailboxProfile(MailboxEntry& entry, const SwitchSettings& settings)
         WriteSwitchMessage(entry, BuildSwitchMessageBody(entry, settings), settings.RecreateSwitchMsg);
         return true;
     } catch (const Errors::CError&) {
-        entry.Failed = true;
         DeleteMailboxProfile(entry);
-        std::cout << "Error: Cannot create a profile for mailbox = " << ToNarrow(entry.UserDNSrc) << "\n";
+        ReportFailedMailbox(entry);
         return false;
     }
+}
+
+void ReportFailedMailbox(MailboxEntry& entry)
+{
+    entry.Failed = true;
+    std::cout << "Error: Cannot create a profile for mailbox = " << ToNarrow(entry.UserDNSrc) << "\n";
 }
 
 void ConfigureExchangeService(const MailboxEntry& entry, const SwitchSettings& settings)

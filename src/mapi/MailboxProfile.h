@@ -7,6 +7,9 @@
 // the answer is false.
 bool CreateMailboxProfile(MailboxEntry& entry, const SwitchSettings& settings);
 
+// Reports a mailbox that got no profile, or lost it again, and marks it failed.
+void ReportFailedMailbox(MailboxEntry& entry);
+
 // Adds the Exchange service to the entry's profile and points it at the source server and mailbox. A failure
 // is reported on the console and raised again.
 void ConfigureExchangeService(const MailboxEntry& entry, const SwitchSettings& settings);

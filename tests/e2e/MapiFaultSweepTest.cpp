@@ -1,6 +1,7 @@
-// Every MAPI call and allocation of a whole run failed in turn, for the first mailbox and the later one: each run
-// prints what its failure calls for, keeps only the profiles it reports, leaks nothing, misuses nothing, and leaves
-// each mailbox its earlier switch message or one new one whole.
+// Every MAPI call and allocation of a whole run failed in turn, in both mailboxes at once as they are worked on
+// together (the double counts a fault's uses on each thread): each run prints what its failure calls for, keeps
+// only the profiles it reports, leaks nothing, misuses nothing, and leaves each mailbox its earlier switch message or
+// one new one whole.
 #include "e2e/WholeRun.h"
 
 #include <mapicode.h>
@@ -22,7 +23,7 @@ using MapiDouble::UnicodeProperty;
 // clean-up; the clean-up reports this mailbox's profile as not deleted.
 enum Outcome { Unharmed, NoMapi, NoAdmin, NeverMade, Service, Switch, AfterRecreated, OutOfMemory, NoCleanup, Kept };
 
-// The calls of one mailbox's step in order, for a mailbox with a switch message to recreate, by what their
+// The calls of one mailbox's thread in order, for a mailbox with a switch message to recreate, by what their
 // failure does. Its MAPI allocations, which the call record leaves out, are in order only among themselves.
 const std::pair<Outcome, const char*> mailboxSteps[] = {
     {NoAdmin, "MAPIAdminProfiles"},
@@ -39,15 +40,17 @@ const std::pair<Outcome, const char*> mailboxSteps[] = {
     {AfterRecreated, "IMAPIFolder::CreateMessage IMessage::SetProps IMessage::OpenProperty IStream::Write "
                      "IStream::Commit IMessage::SaveChanges IMAPIFolder::DeleteMessages MAPIAllocateBuffer "
                      "MAPIAllocateBuffer MAPIAllocateMore MAPIAllocateMore MAPIAllocateMore"},
-    {Unharmed, "IMAPISession::Logoff"},
+    {Unharmed, "IMAPISession::Logoff MAPIUninitialize"},
 };
 
 // One case: the double's fault (no call: the world alone makes the case, its result what the run shows), what it
 // does, and the world.
+constexpr size_t both = 2;
+
 struct Fault {
     MapiDouble::Fault injected;
     Outcome outcome = Unharmed;
-    size_t mailbox = 0; // in list order
+    size_t mailbox = both; // in list order
     bool recreate = true; // the configuration's RecreateSwitchMsg
     std::function<void(MapiDouble::Mailbox&)> change = [](MapiDouble::Mailbox&) {}; // of the first mailbox
 };
@@ -73,19 +76,22 @@ protected:
     std::vector<Fault> Cases()
     {
         std::vector<Fault> faults;
-        std::string known; // the calls the record must show, a line each
-        std::map<std::string, ULONG> uses;
+        std::string known; // the calls the record of a run with one mailbox at a time must show, a line each
+        std::map<std::string, ULONG> mainUses;
+        std::map<std::string, ULONG> mailboxUses;
         // Every call that changes a mailbox or a profile fails once more after doing its work: where a delete did,
         // the mailbox holds the new message alone.
         const std::string changing = " IProfAdmin::CreateProfile IProfAdmin::DeleteProfile IMessage::SaveChanges "
                                      "IMsgServiceAdmin::CreateMsgService IMsgServiceAdmin::ConfigureMsgService ";
-        const auto add = [&](Outcome outcome, const char* list, size_t mailbox = 0) {
+        const auto add = [&](Outcome outcome, const char* list, std::map<std::string, ULONG>& uses,
+                             size_t mailbox = both) {
             std::istringstream words(list);
             for (std::string call; words >> call;) {
                 const bool allocation = call.find("MAPIAllocate") == 0;
+                const std::wstring only = mailbox == both ? L"" : Source(names[mailbox]);
                 // A network error is what a real run meets most.
                 faults.push_back({{ToWide(call), allocation ? MAPI_E_NOT_ENOUGH_MEMORY : MAPI_E_NETWORK_ERROR,
-                                   ++uses[call], L"", L"Injected by the fault sweep."}, outcome, mailbox});
+                                   ++uses[call], only, L"Injected by the fault sweep."}, outcome, mailbox});
                 known += allocation ? "" : call + "\n";
                 if (changing.find(" " + call + " ") != std::string::npos || call == "IMAPIFolder::DeleteMessages") {
                     faults.push_back(faults.back());
@@ -94,17 +100,21 @@ protected:
                 }
             }
         };
-        add(NoMapi, "MAPIInitialize");
-        for (size_t mailbox = 0; mailbox < names.size(); ++mailbox) {
-            for (const auto& step : mailboxSteps) {
-                add(step.first, step.second, mailbox);
-            }
+        add(NoMapi, "MAPIInitialize", mainUses);
+        known += "MAPIInitialize\n"; // a mailbox thread's: failing its first use fails the pass's own first
+        for (const auto& step : mailboxSteps) {
+            add(step.first, step.second, mailboxUses);
         }
-        add(Unharmed, "MAPIUninitialize");
-        add(NoCleanup, "MAPIInitialize");
-        add(Kept, "MAPIAdminProfiles IProfAdmin::DeleteProfile", 0);
-        add(Kept, "MAPIAdminProfiles IProfAdmin::DeleteProfile", 1);
-        add(Unharmed, "MAPIUninitialize");
+        const std::string oneMailbox = known.substr(known.find('\n') + 1);
+        known += oneMailbox;
+        add(Unharmed, "MAPIUninitialize", mainUses);
+        add(NoCleanup, "MAPIInitialize", mainUses);
+        for (size_t mailbox = 0; mailbox < names.size(); ++mailbox) {
+            known += "MAPIAdminProfiles\n"; // its uses on the main thread are a mailbox's own on its thread
+            std::map<std::string, ULONG> cleanupUses;
+            add(Kept, "IProfAdmin::DeleteProfile", cleanupUses, mailbox);
+        }
+        add(Unharmed, "MAPIUninitialize", mainUses);
 
         // Worlds the sweep's own does not show: a second copy that differs in case, copies the run must leave,
         // stores to choose among, a store that refuses a value, a deletion that only partly completes, and a
@@ -123,13 +133,16 @@ protected:
              }},
             {{L"", MAPI_E_NOT_FOUND}, Switch, 0, true, [](Mailbox& box) { box.Stores = {L"pst"}; }},
             {{L"", S_OK}, Unharmed, 0, true, [](Mailbox& box) { box.ValueLimit = 64; }},
-            {{L"IMAPIFolder::DeleteMessages", MAPI_W_PARTIAL_COMPLETION, 1}, Unharmed, 0, true, twoCopies},
+            {{L"IMAPIFolder::DeleteMessages", MAPI_W_PARTIAL_COMPLETION, 1, Source(names[0])}, Unharmed, 0, true,
+             twoCopies},
             {{L"IMAPITable::QueryRows", MAPI_E_NOT_ENOUGH_MEMORY, 3, L"", L"", L"", PR_SUBJECT_W}, Switch},
         });
-        // An allocation shows in the record only when refused: the reference run counts them without refusing one.
+        // An allocation shows in the record only when refused: the reference run, one mailbox at a time, counts them
+        // without refusing one.
         RunCase({{L"MAPIAllocateBuffer", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}},
-                {{L"MAPIAllocateMore", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}});
-        EXPECT_EQ((std::vector<ULONG>{uses["MAPIAllocateMore"], uses["MAPIAllocateBuffer"]}), MapiState().LoadUses())
+                {{L"MAPIAllocateMore", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}}, false, "ParallelMailboxes=1\n");
+        EXPECT_EQ((std::vector<ULONG>{2 * mailboxUses["MAPIAllocateMore"], 2 * mailboxUses["MAPIAllocateBuffer"]}),
+                  MapiState().LoadUses())
             << "the run's MAPI allocations changed: update the sweep's steps";
         EXPECT_EQ(known, std::regex_replace(MapiState().LoadCalls(), std::regex(" .*"), ""))
             << "the run's MAPI calls changed: update the sweep's steps";
@@ -137,7 +150,7 @@ protected:
     }
 
     // What the run prints when `fault` strikes, and its exit code; with `deleteRefused` a failed mailbox's profile
-    // cannot be deleted either, and is left to the clean-up, never to the child.
+    // cannot be deleted either, nor the first at the clean-up, and is never left to the child.
     std::pair<std::string, DWORD> Expected(const Fault& fault, bool deleteRefused) const
     {
         if (fault.outcome == NoMapi) {
@@ -149,7 +162,8 @@ protected:
         std::string profiles; // the child's list
         int shown = 0;
         for (size_t index = 0; index < names.size(); ++index) {
-            const Outcome outcome = index == fault.mailbox && fault.outcome < NoCleanup ? fault.outcome : Unharmed;
+            const bool struck = fault.mailbox == both || fault.mailbox == index;
+            const Outcome outcome = struck && fault.outcome < NoCleanup ? fault.outcome : Unharmed;
             const std::string mailbox = " a profile for mailbox = " + ToNarrow(Source(names[index])) + "\r\n";
             const int number = outcome == Unharmed || outcome == AfterRecreated ? ++shown : 0;
             const std::string profile = "{profile-" + std::to_string(number) + "}";
@@ -167,7 +181,11 @@ protected:
             text += deleteRefused && outcome != Unharmed ? "Error: Cannot delete" + mailbox : "";
             text += outcome != Unharmed ? "Error: Cannot create" + mailbox : "";
             profiles += outcome == Unharmed ? " \"" + profile + "\"" : "";
-            cleanup += index == fault.mailbox && fault.outcome == Kept ? "Error: Cannot delete" + mailbox : "";
+            const bool kept = (struck && fault.outcome == Kept) || (deleteRefused && index == 0);
+            cleanup += kept ? "Error: Cannot delete" + mailbox : "";
+        }
+        if (profiles.empty()) {
+            return {text + "No profiles to update were found!\r\n" + cleanup + "Completed with exitCode = 64\r\n", 64};
         }
         text += ChildRuns(profiles);
         if (fault.outcome == NoCleanup) {
@@ -178,11 +196,12 @@ protected:
     }
 
     // One case: a fresh world where each mailbox holds an earlier switch message to delete, one run, what it left.
-    void RunCase(const Fault& fault, std::vector<MapiDouble::Fault> faults = {}, bool deleteRefused = false)
+    void RunCase(const Fault& fault, std::vector<MapiDouble::Fault> faults = {}, bool deleteRefused = false,
+                 const std::string& settings = "")
     {
         SCOPED_TRACE(ToNarrow(fault.injected.Call + L" (use " + std::to_wstring(fault.injected.Use) + L")"));
         StartAfresh();
-        const Configuration configuration{Configuration().Settings, Sources(names), "",
+        const Configuration configuration{Configuration().Settings + settings, Sources(names), "",
                                           "TargetServer=" + targetServer + "\nVersion=v4\nRecreateSwitchMsg=" +
                                               (fault.recreate ? "1" : "0") + "\n"};
         Write(configuration);
@@ -199,7 +218,7 @@ protected:
         const auto expected = Expected(fault, deleteRefused);
         EXPECT_EQ(expected.first, Transcript());
         EXPECT_EQ(expected.second, last.ExitCode);
-        const bool kept = fault.outcome == Kept && fault.injected.Work.empty();
+        const bool kept = (fault.outcome == Kept && fault.injected.Work.empty()) || deleteRefused;
         EXPECT_EQ(fault.outcome == NoCleanup ? 2u : kept ? 1u : 0u, MapiState().LoadProfiles().size())
             << "profiles left behind, other than those the transcript reports";
         ExpectNoLeaks();

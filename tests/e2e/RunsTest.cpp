@@ -98,6 +98,10 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
     auto refused = [](const std::string& value, const std::string& key) {
         return "Error: Incorrect value \"" + value + "\" of \"" + key + "\" in ini-file\r\n" + noProfiles;
     };
+    auto parallel = [](const std::string& value) {
+        return Ini({L"room.oslo"}, Configuration().SwitchMessage,
+                   Configuration().Settings + "ParallelMailboxes=" + value + "\n");
+    };
     auto switchRefused = [](const std::string& korvelCmdLine, const std::string& refused) {
         const std::string error = refused.empty() ? "The quotes in KorvelCmdLine do not close"
                                                   : "Cannot use parameters '" + refused + "' in KorvelCmdLine";
@@ -125,7 +129,10 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         {"a key without a value", Ini({L"room.oslo"}, Configuration().SwitchMessage, "SrcExchServer\n"), 64,
          Connected() + pass + Failed(L"room.oslo", "80040115") + "No profiles to update were found!\r\n" +
              Completed(64)},
-        {"twins count once, in sorted order", Ini({L"room.oslo", L"ROOM.OSLO", L"reception"}), 0,
+        {"twins count once, in sorted order, sixteen at once",
+         Ini({L"room.oslo", L"ROOM.OSLO", L"reception"}, Configuration().SwitchMessage,
+             Configuration().Settings + "ParallelMailboxes=16\n"),
+         0,
          Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo") + ChildRuns(both) + Completed(0)},
         {"Office365 yes", message("Version=ZPH V6 after V4\nOffice365=yes\n"), 0, recreated(v6 + "\r\nOffice365=1")},
         {"Office365 No", message("Version=v6\nOffice365=No\n"), 0,
@@ -139,6 +146,9 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         {"V5.0 with both tags", message("Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n"), 64,
          refused("V5.0", "Version")},
         {"Office365 maybe", message("Version=v6\nOffice365=maybe\n"), 64, refused("maybe", "Office365")},
+        {"none at once", parallel("0"), 64, refused("0", "ParallelMailboxes")},
+        {"17 at once", parallel("17"), 64, refused("17", "ParallelMailboxes")},
+        {"4x at once", parallel("4x"), 64, refused("4x", "ParallelMailboxes")},
         {"a password of odd length", WithPassword("00112233445566778"), 64,
          "Error: Cannot decrypt password \"00112233445566778\"\r\n" + std::string(noProfiles)},
         // Enciphered under the tool's key, but shorter than the prefix: one character.
@@ -179,6 +189,8 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
 {
     const std::vector<std::wstring> rooms = {L"room.oslo", L"beamer.pool", L"reception"};
     const std::string three = Ini(rooms);
+    const std::string oneAtATime = Ini(rooms, Configuration().SwitchMessage,
+                                       Configuration().Settings + "ParallelMailboxes=1\n");
     const std::string made = Connected() + pass + Failed(L"beamer.pool") + Created(1, L"reception") +
                              Created(2, L"room.oslo");
     const std::string left = "Error: Cannot delete a profile for mailbox = " + ToNarrow(Source(L"reception")) + "\r\n";
@@ -225,8 +237,8 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
         // Windows Installer has Outlook 2010 x64 registered; any other answer (a failed installation) goes on.
         {"Outlook x64", three, 0, "Error: Cannot support the architecture of Outlook 2010 x64\r\n", "0\n",
          [&] { outlook("0"); }, 0, msi},
-        {"no Outlook x64", three, 35, made + ChildRuns(both, "3") + Completed(35), "3\n0\n", [&] { outlook("1603"); },
-         0, msi},
+        {"no Outlook x64, one mailbox at a time", oneAtATime, 35, made + ChildRuns(both, "3") + Completed(35), "3\n0\n",
+         [&] { outlook("1603"); }, 0, msi},
     };
     // The child's exit code as the signed 32-bit number it is, and 32 added for the failed mailbox.
     for (const std::vector<std::string>& child :
@@ -335,8 +347,8 @@ TEST_F(Runs, ChildrenEndedFromOutside)
     }
 }
 
-// Ctrl+C during the mailbox pass: the pass stops after the mailbox it is at, the child is not started and every
-// profile made is removed.
+// Ctrl+C during the mailbox pass: the pass begins no further mailbox and finishes those it is at, the child is not
+// started and every profile made is removed.
 TEST_F(Runs, AnInterruptedMailboxPassLeavesNothingBehind)
 {
     Configuration configuration;

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <set>
+#include <utility>
 
 namespace MapiDouble {
 
@@ -47,6 +49,26 @@ const char* const ServerCalls[] = {
     "IStream::Commit",
 };
 
+// The calling thread: its MAPIInitialize calls not yet matched, whether one of them said nothing of other threads,
+// its number among the threads that called the double, how deep its calls are nested and the server delay they owe.
+thread_local ULONG threadInitializations = 0;
+thread_local bool threadSingle = false;
+thread_local ULONG threadNumber = 0;
+thread_local ULONG callDepth = 0;
+thread_local ULONG owedDelay = 0;
+
+ULONG threadsWithMapi = 0;
+ULONG singleThreads = 0; // threads with MAPI initialised without MAPI_MULTITHREAD_NOTIFICATIONS
+
+// How often each fault of the steering file matched on each thread, by thread number.
+std::vector<ULONG>& ThreadUses()
+{
+    static std::map<ULONG, std::vector<ULONG>> uses;
+    static ULONG threads = 0;
+    threadNumber = threadNumber == 0 ? ++threads : threadNumber;
+    return uses[threadNumber];
+}
+
 constexpr char EntryIdMark[] = "BMD1";
 constexpr size_t EntryIdHead = 4 + sizeof EntryIdMark - 1; // the ENTRYID flags, then the mark
 
@@ -70,14 +92,51 @@ bool NameMatches(const Mailbox& mailbox, const std::wstring& wanted)
 
 } // namespace
 
+std::recursive_mutex& DoubleLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
 ULONG& Initializations()
 {
     static ULONG count = 0;
     return count;
 }
 
+void ThreadStartsMapi(ULONG flags)
+{
+    const CDoubleGuard guard(DoubleLock());
+    ++Initializations();
+    threadsWithMapi += threadInitializations++ == 0 ? 1 : 0;
+    if ((flags & MAPI_MULTITHREAD_NOTIFICATIONS) == 0 && !threadSingle) {
+        threadSingle = true;
+        ++singleThreads;
+    }
+    // The MAPIInitialize reference: a multithreaded client passes MAPI_MULTITHREAD_NOTIFICATIONS.
+    if (threadsWithMapi > 1 && singleThreads > 0) {
+        NoteMisuse("MAPI initialised on more than one thread without MAPI_MULTITHREAD_NOTIFICATIONS");
+    }
+}
+
+bool ThreadEndsMapi()
+{
+    const CDoubleGuard guard(DoubleLock());
+    if (threadInitializations == 0) {
+        return false;
+    }
+    --Initializations();
+    if (--threadInitializations == 0) {
+        --threadsWithMapi;
+        singleThreads -= threadSingle ? 1 : 0;
+        threadSingle = false;
+    }
+    return true;
+}
+
 void NoteMisuse(const std::string& what)
 {
+    const CDoubleGuard guard(DoubleLock());
     Misuses().push_back(what);
 }
 
@@ -125,11 +184,13 @@ std::string AnsiArgument(const void* text, ULONG flags, bool* present)
 CObjectBase::CObjectBase(const char* objectKind, std::wstring objectMailbox)
     : kind(objectKind), mailbox(std::move(objectMailbox))
 {
+    const CDoubleGuard guard(DoubleLock());
     LiveObjects().insert(this);
 }
 
 CObjectBase::~CObjectBase()
 {
+    const CDoubleGuard guard(DoubleLock());
     LiveObjects().erase(this);
 }
 
@@ -182,14 +243,23 @@ HRESULT CObjectBase::Unsupported(const char* method)
 }
 
 CCall::CCall(CObjectBase* target, const char* method, const std::wstring& callMailbox)
-    : object(target), name(target == nullptr ? method : std::string(target->Kind()) + "::" + method),
-      mailbox(callMailbox)
+    : lock(DoubleLock()), object(target),
+      name(target == nullptr ? method : std::string(target->Kind()) + "::" + method), mailbox(callMailbox)
 {
+    ++callDepth;
+    // "Threading in MAPI": every thread calls MAPIInitialize before it uses MAPI.
+    if (threadInitializations == 0 && name != "MAPIInitialize" && name != "MAPIUninitialize") {
+        NoteMisuse(name + " on a thread that has not called MAPIInitialize");
+        matched = true;
+        fault.Result = MAPI_E_NOT_INITIALIZED;
+    }
     const CStateDirectory state = CStateDirectory::FromEnvironment();
     if (!state.IsSet()) {
         return;
     }
     const std::vector<Fault>& faults = state.Faults();
+    std::vector<ULONG>& threadUses = ThreadUses();
+    threadUses.resize(std::max(threadUses.size(), faults.size()));
     std::vector<ULONG> uses; // read only when a fault that counts its uses applies
     for (size_t index = 0; index < faults.size(); ++index) {
         const Fault& each = faults[index];
@@ -201,14 +271,24 @@ CCall::CCall(CObjectBase* target, const char* method, const std::wstring& callMa
             uses = uses.empty() ? state.LoadUses() : uses;
             uses.resize(std::max(uses.size(), faults.size()));
             ++uses[index];
+            ++threadUses[index];
         }
-        if (!matched && (each.Use == 0 || uses[index] == each.Use)) {
+        if (!matched && (each.Use == 0 || threadUses[index] == each.Use)) {
             matched = true;
             fault = each;
         }
     }
     if (!uses.empty()) {
         state.SaveUses(uses);
+    }
+}
+
+CCall::~CCall()
+{
+    const ULONG delay = --callDepth == 0 ? std::exchange(owedDelay, 0) : 0;
+    lock.unlock();
+    if (delay != 0) {
+        Sleep(delay);
     }
 }
 
@@ -229,9 +309,7 @@ HRESULT CCall::End(HRESULT result, const std::wstring& text)
     std::string recorded = name + " -> " + HexResult(result);
     const std::string method = name.substr(name.find(':') == std::string::npos ? 0 : name.find(':') + 2);
     if (object != nullptr && object->ReachesServer(method)) {
-        if (const ULONG delay = state.ServerDelay()) {
-            Sleep(delay);
-        }
+        owedDelay += state.ServerDelay(); // waited once the outermost call lets go of the world
         recorded += " @server " + EscapeWide(mailbox);
     }
     // Once MAPI has ended, a test may remove the directory: the record is then no longer held open.
@@ -330,6 +408,7 @@ const Profile* FindProfile(const std::vector<Profile>& profiles, const std::stri
 
 std::wstring ProfileMailbox(const std::string& profileName)
 {
+    const CDoubleGuard guard(DoubleLock());
     const Profile* profile = FindProfile(CStateDirectory::FromEnvironment().Profiles(), profileName);
     const Property* name = profile == nullptr ? nullptr : FindProperty(profile->Settings, PrProfileUnresolvedName);
     return name == nullptr ? std::wstring() : FromAnsi(name->Bytes);

@@ -9,6 +9,7 @@
 #include <mapix.h>
 
 #include <initializer_list>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,18 @@ char* CopyBytes(const std::string& bytes, void* parent);
 wchar_t* CopyText(const std::wstring& text, void* parent);
 void CountLiveBlocks(Accounting& accounting);
 
-// How many MAPIInitialize calls are not yet matched by MAPIUninitialize.
+// Held by every call for its work, so that calls on several threads see the world one at a time; a call's server
+// delay is waited out without it, as separate connections to a real server overlap.
+std::recursive_mutex& DoubleLock();
+using CDoubleGuard = std::lock_guard<std::recursive_mutex>;
+
+// How many MAPIInitialize calls of the process are not yet matched by MAPIUninitialize.
 ULONG& Initializations();
+// The calling thread's MAPIInitialize with its flags; MAPI initialised on more than one thread, any of them
+// without MAPI_MULTITHREAD_NOTIFICATIONS, is a misuse.
+void ThreadStartsMapi(ULONG flags);
+// The calling thread's MAPIUninitialize; false when the thread has no MAPIInitialize to match.
+bool ThreadEndsMapi();
 // A call the MAPI reference forbids, for the record MAPIUninitialize leaves.
 void NoteMisuse(const std::string& what);
 // An unattended run must never ask: any of `uiFlags` in a call's flags is a misuse.
@@ -75,6 +86,9 @@ class CCall {
 public:
     CCall(CObjectBase* object, const char* method, const std::wstring& mailbox);
     CCall(CObjectBase* object, const char* method) : CCall(object, method, object->MailboxDn()) { }
+    ~CCall();
+    CCall(const CCall&) = delete;
+    CCall& operator=(const CCall&) = delete;
 
     bool Refused() const { return matched && FAILED(fault.Result) && fault.Work.empty() && fault.Column == 0; }
     // Only some of the work: asked for, or what a partial completion says of itself.
@@ -88,6 +102,7 @@ public:
     HRESULT End(HRESULT result = S_OK, const std::wstring& text = std::wstring());
 
 private:
+    std::unique_lock<std::recursive_mutex> lock;
     CObjectBase* object;
     std::string name;
     std::wstring mailbox;
@@ -106,6 +121,7 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
+        const CDoubleGuard guard(DoubleLock());
         if (object == nullptr) {
             return E_INVALIDARG;
         }
@@ -121,9 +137,14 @@ public:
         ++references;
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+    STDMETHODIMP_(ULONG) AddRef() override
+    {
+        const CDoubleGuard guard(DoubleLock());
+        return ++references;
+    }
     STDMETHODIMP_(ULONG) Release() override
     {
+        const CDoubleGuard guard(DoubleLock());
         const ULONG left = --references;
         if (left == 0) {
             delete this;

@@ -35,17 +35,15 @@ STDAPI MAPIInitialize(LPVOID init)
     if (settings != nullptr && settings->ulVersion != MAPI_INIT_VERSION) {
         return call.End(MAPI_E_VERSION);
     }
-    ++Initializations();
+    ThreadStartsMapi(settings == nullptr ? 0 : settings->ulFlags);
     return call.End();
 }
 
 STDAPI_(void) MAPIUninitialize()
 {
     CCall call(nullptr, "MAPIUninitialize", L"");
-    if (Initializations() == 0) {
-        NoteMisuse("MAPIUninitialize without MAPIInitialize");
-    } else {
-        --Initializations();
+    if (!ThreadEndsMapi()) {
+        NoteMisuse("MAPIUninitialize without MAPIInitialize on its thread");
     }
     if (Initializations() == 0) {
         CStateDirectory::FromEnvironment().AppendAccounting(TakeAccounting());
@@ -62,9 +60,6 @@ STDAPI MAPIAdminProfiles(ULONG, LPPROFADMIN* admin)
     *admin = nullptr;
     if (call.Refused()) {
         return call.End();
-    }
-    if (Initializations() == 0) {
-        return call.End(MAPI_E_NOT_INITIALIZED);
     }
     *admin = NewProfAdmin();
     return call.End();

@@ -50,6 +50,7 @@ HRESULT AllocateBlock(ULONG size, void** block)
     if (block == nullptr) {
         return MAPI_E_INVALID_PARAMETER;
     }
+    const CDoubleGuard guard(DoubleLock());
     BlockHeader* header = NewBlock(size);
     *block = header == nullptr ? nullptr : header + 1;
     if (header == nullptr) {
@@ -65,6 +66,7 @@ HRESULT AllocateMoreBlock(ULONG size, void* parent, void** block)
         return MAPI_E_INVALID_PARAMETER;
     }
     *block = nullptr;
+    const CDoubleGuard guard(DoubleLock());
     // The parent must be a live block from MAPIAllocateBuffer itself, not one linked to it.
     BlockHeader* owner = parent == nullptr ? nullptr : static_cast<BlockHeader*>(parent) - 1;
     if (LiveBlocks().count(owner) == 0) {
@@ -87,6 +89,7 @@ HRESULT FreeBlock(void* block)
         return S_OK;
     }
     BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
+    const CDoubleGuard guard(DoubleLock());
     if (LiveBlocks().erase(header) == 0) {
         NoteMisuse("MAPIFreeBuffer on a block that is not a live block from MAPIAllocateBuffer");
         return MAPI_E_INVALID_PARAMETER;
@@ -121,6 +124,7 @@ wchar_t* CopyText(const std::wstring& text, void* parent)
 
 void CountLiveBlocks(Accounting& accounting)
 {
+    const CDoubleGuard guard(DoubleLock());
     for (const BlockHeader* header : LiveBlocks()) {
         ++accounting.Buffers;
         accounting.Details.push_back("buffer " + std::to_string(header->Size) + " bytes");

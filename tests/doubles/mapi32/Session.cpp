@@ -176,9 +176,6 @@ HRESULT LogonToProfile(LPTSTR name, ULONG flags, LPMAPISESSION* session)
     if (call.Refused()) {
         return call.End();
     }
-    if (Initializations() == 0) {
-        return call.End(MAPI_E_NOT_INITIALIZED);
-    }
     if ((flags & MAPI_EXTENDED) == 0) {
         NoteMisuse("MAPILogonEx without MAPI_EXTENDED");
     }
