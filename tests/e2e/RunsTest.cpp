@@ -65,7 +65,7 @@ protected:
         EXPECT_EQ(row.exitCode, Run({L"Switch.ini"}, row.options).ExitCode);
         EXPECT_EQ(row.transcript, Transcript());
         EXPECT_EQ(row.profilesLeft, MapiState().LoadProfiles().size()) << "profiles left behind";
-        ExpectNoLeaks();
+        ExpectWorld(row.transcript);
     }
 
     std::string WithPassword(const std::string& stored) const

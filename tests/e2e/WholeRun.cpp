@@ -2,6 +2,9 @@
 
 #include "config/ProgramPaths.h"
 
+#include <mapitags.h>
+
+#include <map>
 #include <regex>
 
 namespace E2e {
@@ -15,6 +18,8 @@ const char nothingConfigured[] = "Error: No parameters found in section Settings
                                  "Error: Incorrect format of section \"SrcExchServer\" in ini-file\r\n";
 const char noProfiles[] = "Info: Create profiles and check the switch message. \r\n"
                           "No profiles to update were found!\r\nCompleted with exitCode = 64\r\n";
+
+const wchar_t switchSubject[] = L"{0E85BD11-6D96-48dd-B20A-DF8108F272D7}";
 
 std::wstring Source(const std::wstring& name)
 {
@@ -112,6 +117,7 @@ ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions opt
     options.Environment.insert(options.Environment.end(), {{MapiDouble::StateVariable, mapi.Path()},
                                                            {L"BRISKLET_ADSI_DOUBLE", adsi.Path()},
                                                            {L"BRISKLET_KORVEL_DOUBLE", korvel.Path()}});
+    seeded = MapiState().LoadMailboxes();
     last = RunProgram(tool / L"Brisklet.exe", arguments, options);
     profileNames.clear();
     return last;
@@ -119,7 +125,11 @@ ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions opt
 
 std::string WholeRun::Transcript() const
 {
-    const std::string& text = last.Output;
+    return Shown(last.Output);
+}
+
+std::string WholeRun::Shown(const std::string& text) const
+{
     static const std::regex generatedName("\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}");
     std::string result;
     auto position = text.cbegin();
@@ -158,6 +168,74 @@ std::string WholeRun::ChildRuns(const std::string& profiles, const std::string& 
            "Info: Start Korvel with the command line " + child +
            " -Cleanup -Silent -ini  \"Switch.ini\"  -Log  \"C:\\Logs\\upd_Cleanup.log\".\r\n" +
            "ExitCode of Korvel -Cleanup = " + cleanupShown + "\r\n";
+}
+
+namespace {
+
+// A mailbox's messages as text to compare: each hidden or visible, and its properties in order.
+std::string Contents(const std::vector<MapiDouble::Message>& messages)
+{
+    std::string text;
+    for (const MapiDouble::Message& message : messages) {
+        text += message.Associated ? "hidden:" : "visible:";
+        for (const MapiDouble::Property& property : message.Props) {
+            text += " " + std::to_string(property.Tag) + "=" + ToNarrow(property.Text) + property.Bytes + ";";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+// The text after each `start` in `text` up to the line's end.
+std::vector<std::string> LinesAfter(const std::string& text, const std::string& start)
+{
+    std::vector<std::string> lines;
+    for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+        const size_t from = at + start.size();
+        lines.push_back(text.substr(from, text.find("\r\n", from) - from));
+    }
+    return lines;
+}
+
+} // namespace
+
+void WholeRun::ExpectWorld(const std::string& transcript)
+{
+    // A body's lines are its "[ZPH" line and "Key=value" lines, in the transcript's line ends.
+    std::map<std::wstring, std::string> written; // by mailbox name, the last part of its target's DN
+    const std::string shownAs = "Info: Switch message content for profile ";
+    for (size_t at = transcript.find(shownAs); at != std::string::npos; at = transcript.find(shownAs, at + 1)) {
+        std::string body;
+        for (size_t line = transcript.find("\r\n", at) + 2, end; (end = transcript.find("\r\n", line)) !=
+                                                                    std::string::npos; line = end + 2) {
+            const std::string text = transcript.substr(line, end - line);
+            if (text.rfind("[ZPH ", 0) != 0 && text.find('=') > text.find(' ')) {
+                break;
+            }
+            body += (body.empty() ? "" : "\n") + text;
+        }
+        const size_t dn = body.find("TargetMailboxDN=");
+        const size_t name = body.rfind("cn=", body.find('\n', dn)) + 3;
+        written[ToWide(body.substr(name, body.find('\n', name) - name))] = Contents(
+            {{0, true, {MapiDouble::UnicodeProperty(PR_SUBJECT_W, switchSubject),
+                        MapiDouble::UnicodeProperty(PR_BODY_W, ToWide(body))}}});
+    }
+    const std::vector<MapiDouble::Mailbox> left = MapiState().LoadMailboxes();
+    ASSERT_EQ(seeded.size(), left.size());
+    for (size_t index = 0; index < left.size(); ++index) {
+        const auto found = written.find(left[index].Name);
+        EXPECT_EQ(found == written.end() ? Contents(seeded[index].Messages) : found->second,
+                  Contents(left[index].Messages))
+            << ToNarrow(left[index].Name) << "'s messages";
+    }
+    std::string started;
+    const std::vector<std::string> shown = LinesAfter(transcript, "Info: Start Korvel with the command line ");
+    const std::vector<std::string> failed = LinesAfter(transcript, "Error: Korvel start failed");
+    for (size_t index = 0; index + failed.size() < shown.size(); ++index) {
+        started += shown[index].substr(0, shown[index].size() - 1) + "\n";
+    }
+    EXPECT_EQ(started, Shown(ReadBytes(korvel / L"commands.txt"))) << "the child's command lines";
+    ExpectNoLeaks();
 }
 
 void WholeRun::ExpectNothingLeftBehind() const

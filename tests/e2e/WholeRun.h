@@ -20,6 +20,8 @@ std::vector<std::wstring> Sources(const std::vector<std::wstring>& names);
 // What the loader prints for a file with nothing usable in it, and how a run that made no profile ends.
 extern const char nothingConfigured[];
 extern const char noProfiles[];
+// The subject every switch message carries.
+extern const wchar_t switchSubject[];
 
 // The fixture's domain controller by the domain's NetBIOS name, which Wine's provider takes as the NTLM domain
 // of a secure bind; "FABRIKAM:PORT" of one of the fixture's servers that stop answering ("silent", "stall").
@@ -64,6 +66,10 @@ protected:
     std::string ChildRuns(const std::string& profiles, const std::string& shown = "0",
                           const std::string& cleanupShown = "0") const;
 
+    // All the last run left against `transcript`, the one expected of it: each mailbox whose switch message it shows
+    // holds that message alone, hidden and whole, every other what it was seeded with; the child was started with
+    // each command line it shows, and no other; and nothing leaked.
+    void ExpectWorld(const std::string& transcript);
     // No MAPI object, buffer or misuse and no directory object left; with ExpectNothingLeftBehind, no profile.
     void ExpectNoLeaks() const;
     void ExpectNothingLeftBehind() const;
@@ -77,7 +83,10 @@ protected:
     TestSupport::ToolRun last;
 
 private:
+    std::string Shown(const std::string& text) const; // each profile name as "{profile-N}"
+
     mutable std::vector<std::string> profileNames;
+    std::vector<MapiDouble::Mailbox> seeded; // as the last run found them
 };
 
 } // namespace E2e
