@@ -6,10 +6,12 @@
 
 #include <map>
 #include <regex>
+#include <sstream>
 
 namespace E2e {
 
 using namespace TestSupport;
+using MapiDouble::UnicodeProperty;
 
 const char nothingConfigured[] = "Error: No parameters found in section Settings\r\n"
                                  "Error: No mailboxes found in section Mailboxes\r\n"
@@ -163,84 +165,50 @@ std::string WholeRun::ChildRuns(const std::string& profiles, const std::string& 
                                 const std::string& cleanupShown) const
 {
     const std::string child = "\"" + ToNarrow(tool.Path()) + "\\KorvelEngine.exe\"";
-    return "Info: Start Korvel with the command line " + child + " -ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\" " +
+    return "Info: Start Korvel with the command line " + child + " -ini \"Switch.ini\" -Log \"D:\\pre-undo.log\" " +
            "-Profiles " + profiles + ".\r\nExitCode of Korvel = " + shown + "\r\n" +
            "Info: Start Korvel with the command line " + child +
-           " -Cleanup -Silent -ini  \"Switch.ini\"  -Log  \"C:\\Logs\\upd_Cleanup.log\".\r\n" +
+           " -Cleanup -Silent -ini  \"Switch.ini\"  -Log  \"D:\\pre-undo_Cleanup.log\".\r\n" +
            "ExitCode of Korvel -Cleanup = " + cleanupShown + "\r\n";
 }
 
-namespace {
-
-// A mailbox's messages as text to compare: each hidden or visible, and its properties in order.
-std::string Contents(const std::vector<MapiDouble::Message>& messages)
+void WholeRun::ExpectWorld(const std::string& transcript, size_t profilesLeft)
 {
-    std::string text;
-    for (const MapiDouble::Message& message : messages) {
-        text += message.Associated ? "hidden:" : "visible:";
-        for (const MapiDouble::Property& property : message.Props) {
-            text += " " + std::to_string(property.Tag) + "=" + ToNarrow(property.Text) + property.Bytes + ";";
+    // The messages shown, by the mailbox each one's TargetMailboxDN names last (a body is its "[ZPH" line and the
+    // "Key=value" lines after it), and the command lines shown, but for one whose start failed.
+    std::map<std::wstring, std::vector<MapiDouble::Message>> written;
+    std::wstring body;
+    std::wstring name;
+    std::string started;
+    const std::string start = "Info: Start Korvel with the command line ";
+    std::istringstream lines(transcript + "\r\n");
+    for (std::string line; std::getline(lines, line);) {
+        line.pop_back();
+        if (line.rfind("[ZPH ", 0) == 0 || (!body.empty() && line.find('=') < line.find(' '))) {
+            body += (body.empty() ? L"" : L"\n") + ToWide(line);
+            name = line.rfind("TargetMailboxDN=", 0) == 0 ? ToWide(line.substr(line.rfind("cn=") + 3)) : name;
+            continue;
         }
-        text += "\n";
-    }
-    return text;
-}
-
-// The text after each `start` in `text` up to the line's end.
-std::vector<std::string> LinesAfter(const std::string& text, const std::string& start)
-{
-    std::vector<std::string> lines;
-    for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
-        const size_t from = at + start.size();
-        lines.push_back(text.substr(from, text.find("\r\n", from) - from));
-    }
-    return lines;
-}
-
-} // namespace
-
-void WholeRun::ExpectWorld(const std::string& transcript)
-{
-    // A body's lines are its "[ZPH" line and "Key=value" lines, in the transcript's line ends.
-    std::map<std::wstring, std::string> written; // by mailbox name, the last part of its target's DN
-    const std::string shownAs = "Info: Switch message content for profile ";
-    for (size_t at = transcript.find(shownAs); at != std::string::npos; at = transcript.find(shownAs, at + 1)) {
-        std::string body;
-        for (size_t line = transcript.find("\r\n", at) + 2, end; (end = transcript.find("\r\n", line)) !=
-                                                                    std::string::npos; line = end + 2) {
-            const std::string text = transcript.substr(line, end - line);
-            if (text.rfind("[ZPH ", 0) != 0 && text.find('=') > text.find(' ')) {
-                break;
-            }
-            body += (body.empty() ? "" : "\n") + text;
+        if (!body.empty()) {
+            written[name] = {
+                {0, true, {UnicodeProperty(PR_SUBJECT_W, switchSubject), UnicodeProperty(PR_BODY_W, body)}}};
         }
-        const size_t dn = body.find("TargetMailboxDN=");
-        const size_t name = body.rfind("cn=", body.find('\n', dn)) + 3;
-        written[ToWide(body.substr(name, body.find('\n', name) - name))] = Contents(
-            {{0, true, {MapiDouble::UnicodeProperty(PR_SUBJECT_W, switchSubject),
-                        MapiDouble::UnicodeProperty(PR_BODY_W, ToWide(body))}}});
+        body.clear();
+        started += line.rfind(start, 0) == 0 ? line.substr(start.size(), line.size() - start.size() - 1) + "\n" : "";
+        if (line == "Error: Korvel start failed") {
+            started.erase(started.rfind('\n', started.size() - 2) + 1);
+        }
     }
     const std::vector<MapiDouble::Mailbox> left = MapiState().LoadMailboxes();
     ASSERT_EQ(seeded.size(), left.size());
     for (size_t index = 0; index < left.size(); ++index) {
-        const auto found = written.find(left[index].Name);
-        EXPECT_EQ(found == written.end() ? Contents(seeded[index].Messages) : found->second,
-                  Contents(left[index].Messages))
+        const auto shown = written.find(left[index].Name);
+        EXPECT_EQ(MapiDouble::FormatMessages(shown == written.end() ? seeded[index].Messages : shown->second),
+                  MapiDouble::FormatMessages(left[index].Messages))
             << ToNarrow(left[index].Name) << "'s messages";
     }
-    std::string started;
-    const std::vector<std::string> shown = LinesAfter(transcript, "Info: Start Korvel with the command line ");
-    const std::vector<std::string> failed = LinesAfter(transcript, "Error: Korvel start failed");
-    for (size_t index = 0; index + failed.size() < shown.size(); ++index) {
-        started += shown[index].substr(0, shown[index].size() - 1) + "\n";
-    }
     EXPECT_EQ(started, Shown(ReadBytes(korvel / L"commands.txt"))) << "the child's command lines";
-    ExpectNoLeaks();
-}
-
-void WholeRun::ExpectNothingLeftBehind() const
-{
-    EXPECT_TRUE(MapiState().LoadProfiles().empty()) << "a profile of the run was left behind";
+    EXPECT_EQ(profilesLeft, MapiState().LoadProfiles().size()) << "profiles left behind";
     ExpectNoLeaks();
 }
 
