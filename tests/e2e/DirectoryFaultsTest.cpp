@@ -103,8 +103,8 @@ protected:
             searches += line.rfind("ExecuteSearch ", 0) == 0 ? line + "\n" : "";
         }
         // A run the directory stops asks only the first of them.
-        const std::string expected = viaDouble ? Searches(test.lines) : "";
-        EXPECT_EQ(test.targets.empty() ? expected.substr(0, searches.size()) : expected, searches);
+        const std::string asked = viaDouble ? Searches(test.lines) : "";
+        EXPECT_EQ(test.targets.empty() ? asked.substr(0, searches.size()) : asked, searches);
         const std::string held = TestSupport::ReadBytes(adsi / L"outstanding.txt");
         EXPECT_EQ(viaDouble ? "references=0 searches=0 columns=0\n" : "", held);
         ExpectWorld(expected);
