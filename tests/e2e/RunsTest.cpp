@@ -5,6 +5,7 @@
 #include "errors/Handle.h"
 
 #include <mapicode.h>
+#include <mapitags.h>
 
 #include <functional>
 
@@ -64,8 +65,7 @@ protected:
         }
         EXPECT_EQ(row.exitCode, Run({L"Switch.ini"}, row.options).ExitCode);
         EXPECT_EQ(row.transcript, Transcript());
-        EXPECT_EQ(row.profilesLeft, MapiState().LoadProfiles().size()) << "profiles left behind";
-        ExpectNoLeaks();
+        ExpectWorld(row.transcript, row.profilesLeft);
     }
 
     std::string WithPassword(const std::string& stored) const
@@ -95,8 +95,9 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         return Ini({L"reception"}, "TargetServer=TGTEX01\nRecreateSwitchMsg=1\nTargetProxyServer=P\nDomainName=D\n"
                                    "DomainControllers=DC\nExchangeServers=E\n" + lines);
     };
-    auto refused = [](const std::string& value, const std::string& key) {
-        return "Error: Incorrect value \"" + value + "\" of \"" + key + "\" in ini-file\r\n" + noProfiles;
+    auto refused = [](const std::string& value, const std::string& key, const std::string& ini) {
+        return Row{"refused", ini, 64,
+                   "Error: Incorrect value \"" + value + "\" of \"" + key + "\" in ini-file\r\n" + noProfiles};
     };
     auto parallel = [](const std::string& value) {
         return Ini({L"room.oslo"}, Configuration().SwitchMessage,
@@ -108,6 +109,18 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         return Row{"refused", Ini({L"room.oslo"}, Configuration().SwitchMessage,
                                   "SrcExchServer=SRCEX01\nKorvelCmdLine=" + korvelCmdLine + "\n"),
                    128, "Error: " + error + "\r\nInvalid command line!\r\n" + Completed(128)};
+    };
+    // The key's line taken out, whatever the case of its first letter there.
+    auto missing = [](const std::string& key) {
+        std::string ini = Ini();
+        const size_t at = ini.find(key.substr(1) + "=") - 1;
+        return Row{"missing", ini.erase(at, ini.find('\n', at) + 1 - at), 64,
+                   "Error: Incorrect format of section \"" + key + "\" in ini-file\r\n" + noProfiles};
+    };
+    auto earlier = [this] {
+        std::vector<MapiDouble::Mailbox> boxes = MapiState().LoadMailboxes();
+        boxes[0].Messages = {{0, true, {MapiDouble::UnicodeProperty(PR_SUBJECT_W, switchSubject)}}};
+        MapiState().SaveMailboxes(boxes);
     };
     // As Notepad saves "Unicode": UTF-16 with a byte-order mark, here with lines beyond the ANSI code page, one
     // of them a look-alike of "raum" there, and a server that is one of "SRCEX01".
@@ -142,13 +155,13 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
          recreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=EX\r\nPFMatchKeyTag=SMTP\r\n" +
                    "IsMAPIEncryptionRequired=0" + domain)},
         {"v1 keeps the tags", message("Version=v1\nMBMatchKeyTag=EX\n"), 0, recreated("[ZPH 1.0]\r\n" + target)},
-        {"v7", message("Version=v7\n"), 64, refused("v7", "Version")},
-        {"V5.0 with both tags", message("Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n"), 64,
-         refused("V5.0", "Version")},
-        {"Office365 maybe", message("Version=v6\nOffice365=maybe\n"), 64, refused("maybe", "Office365")},
-        {"none at once", parallel("0"), 64, refused("0", "ParallelMailboxes")},
-        {"17 at once", parallel("17"), 64, refused("17", "ParallelMailboxes")},
-        {"4x at once", parallel("4x"), 64, refused("4x", "ParallelMailboxes")},
+        refused("v7", "Version", message("Version=v7\n")),
+        refused("V5.0", "Version", message("Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n")),
+        refused("maybe", "Office365", message("Version=v6\nOffice365=maybe\n")),
+        refused("0", "ParallelMailboxes", parallel("0")),
+        refused("17", "ParallelMailboxes", parallel("17")),
+        refused("4x", "ParallelMailboxes", parallel("4x")),
+        refused("maybe", "IsMAPIEncryptionRequired", message("Version=v5\nIsMAPIEncryptionRequired=maybe\n")),
         {"a password of odd length", WithPassword("00112233445566778"), 64,
          "Error: Cannot decrypt password \"00112233445566778\"\r\n" + std::string(noProfiles)},
         // Enciphered under the tool's key, but shorter than the prefix: one character.
@@ -170,13 +183,26 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
              Created(1, umlauts) + Failed(L"r\x0101um", "80070459") + Created(2, L"room.oslo") + ChildRuns(both) +
              Completed(32),
          "0\n", nullptr, 0, {}, {L"room.oslo", umlauts}},
-        {"a server beyond the ANSI code page", notepad(ToWide(Ini({L"room.oslo"})), L"SRCEX01", L"SRC\x0112X01"), 64,
-         refused(ToNarrow(L"SRC\x0112X01"), "SrcExchServer")},
+        // A server beyond the ANSI code page.
+        refused(ToNarrow(L"SRC\x0112X01"), "SrcExchServer",
+                notepad(ToWide(Ini({L"room.oslo"})), L"SRCEX01", L"SRC\x0112X01")),
         switchRefused("-ini x.ini -UNDOALL", "-UndoAll"),
         switchRefused("/?", "/?"),
         switchRefused("-Log \"C:\\Logs\\\"", ""),
         switchRefused("-ini \"Switch.ini -Log x", ""),
         switchRefused("-ini \"a b", ""),
+        switchRefused("-\"Profiles\" x", "-Profiles"),
+        switchRefused("/cleanup", "/Cleanup"),
+        switchRefused("-undo", "-Undo"),
+        {"RecreateSwitchMsg not 1", Ini({L"room.oslo"}, "TargetServer=T\nVersion=v4\nRecreateSwitchMsg=yes\n"), 0,
+         Connected() + pass + ChildRuns(" \"{profile-1}\"") + Completed(0), "0\n", earlier},
+        {"v6 without Office365", Ini({L"room.oslo"}, "TargetServer=T\nVersion=v6\n"), 64,
+         "Info: Need to specify the parameter: \"Office365\" in ini-file\r\n" + std::string(noProfiles)},
+        {"v5 without two domain keys", Ini({L"room.oslo"}, "TargetServer=T\nVersion=v5\nDomainName=D\n"), 64,
+         "Error: Incorrect format of section \"DomainControllers\" in ini-file\r\nInfo: Need to specify the "
+         "parameters: \"DomainName\", \"DomainControllers\", \"ExchangeServers\" in ini-file\r\n" +
+             std::string(noProfiles)},
+        missing("DCName"), missing("DCAccount"), missing("DCPassword"), missing("TargetServer"), missing("Version"),
     };
     for (const Row& row : rows) {
         Expect(row);
@@ -217,7 +243,7 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
         {"a profile left behind", three, 35, made + ChildRuns(both, "3", "3") + left + Completed(35), "3\n",
          refuseDeletion, 1},
         {"a profile left behind and no child", three, 128,
-         made + start + "-ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\" -Profiles " + both +
+         made + start + "-ini \"Switch.ini\" -Log \"D:\\pre-undo.log\" -Profiles " + both +
              ".\r\nError: Korvel start failed\r\n" + left + Completed(128),
          "3\n", [&] { refuseDeletion(); ::DeleteFileW((tool / L"KorvelEngine.exe").c_str()); }, 1},
         {"MAPI that cannot start", three, 0, Connected() + "Error: Cannot load MAPIInitialize \r\n", "0\n",
@@ -374,8 +400,7 @@ TEST_F(Runs, AnInterruptedMailboxPassLeavesNothingBehind)
     const std::string interrupted = "Error: The run was interrupted; the profiles it made were removed.\r\n";
     EXPECT_EQ(last.Output.size() - interrupted.size(), last.Output.rfind(interrupted)) << "not the last line";
     EXPECT_EQ(std::string::npos, last.Output.find("bulk1099")) << "the pass did not stop";
-    EXPECT_EQ("", ReadBytes(korvel / L"commands.txt")) << "the child was started";
-    ExpectNothingLeftBehind();
+    ExpectWorld(last.Output); // the child not started
 }
 
 } // namespace

@@ -2,11 +2,16 @@
 
 #include "config/ProgramPaths.h"
 
+#include <mapitags.h>
+
+#include <map>
 #include <regex>
+#include <sstream>
 
 namespace E2e {
 
 using namespace TestSupport;
+using MapiDouble::UnicodeProperty;
 
 const char nothingConfigured[] = "Error: No parameters found in section Settings\r\n"
                                  "Error: No mailboxes found in section Mailboxes\r\n"
@@ -15,6 +20,8 @@ const char nothingConfigured[] = "Error: No parameters found in section Settings
                                  "Error: Incorrect format of section \"SrcExchServer\" in ini-file\r\n";
 const char noProfiles[] = "Info: Create profiles and check the switch message. \r\n"
                           "No profiles to update were found!\r\nCompleted with exitCode = 64\r\n";
+
+const wchar_t switchSubject[] = L"{0E85BD11-6D96-48dd-B20A-DF8108F272D7}";
 
 std::wstring Source(const std::wstring& name)
 {
@@ -112,6 +119,7 @@ ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions opt
     options.Environment.insert(options.Environment.end(), {{MapiDouble::StateVariable, mapi.Path()},
                                                            {L"BRISKLET_ADSI_DOUBLE", adsi.Path()},
                                                            {L"BRISKLET_KORVEL_DOUBLE", korvel.Path()}});
+    seeded = MapiState().LoadMailboxes();
     last = RunProgram(tool / L"Brisklet.exe", arguments, options);
     profileNames.clear();
     return last;
@@ -119,7 +127,11 @@ ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions opt
 
 std::string WholeRun::Transcript() const
 {
-    const std::string& text = last.Output;
+    return Shown(last.Output);
+}
+
+std::string WholeRun::Shown(const std::string& text) const
+{
     static const std::regex generatedName("\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}");
     std::string result;
     auto position = text.cbegin();
@@ -153,16 +165,50 @@ std::string WholeRun::ChildRuns(const std::string& profiles, const std::string& 
                                 const std::string& cleanupShown) const
 {
     const std::string child = "\"" + ToNarrow(tool.Path()) + "\\KorvelEngine.exe\"";
-    return "Info: Start Korvel with the command line " + child + " -ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\" " +
+    return "Info: Start Korvel with the command line " + child + " -ini \"Switch.ini\" -Log \"D:\\pre-undo.log\" " +
            "-Profiles " + profiles + ".\r\nExitCode of Korvel = " + shown + "\r\n" +
            "Info: Start Korvel with the command line " + child +
-           " -Cleanup -Silent -ini  \"Switch.ini\"  -Log  \"C:\\Logs\\upd_Cleanup.log\".\r\n" +
+           " -Cleanup -Silent -ini  \"Switch.ini\"  -Log  \"D:\\pre-undo_Cleanup.log\".\r\n" +
            "ExitCode of Korvel -Cleanup = " + cleanupShown + "\r\n";
 }
 
-void WholeRun::ExpectNothingLeftBehind() const
+void WholeRun::ExpectWorld(const std::string& transcript, size_t profilesLeft)
 {
-    EXPECT_TRUE(MapiState().LoadProfiles().empty()) << "a profile of the run was left behind";
+    // The messages shown, by the mailbox each one's TargetMailboxDN names last (a body is its "[ZPH" line and the
+    // "Key=value" lines after it), and the command lines shown, but for one whose start failed.
+    std::map<std::wstring, std::vector<MapiDouble::Message>> written;
+    std::wstring body;
+    std::wstring name;
+    std::string started;
+    const std::string start = "Info: Start Korvel with the command line ";
+    std::istringstream lines(transcript + "\r\n");
+    for (std::string line; std::getline(lines, line);) {
+        line.pop_back();
+        if (line.rfind("[ZPH ", 0) == 0 || (!body.empty() && line.find('=') < line.find(' '))) {
+            body += (body.empty() ? L"" : L"\n") + ToWide(line);
+            name = line.rfind("TargetMailboxDN=", 0) == 0 ? ToWide(line.substr(line.rfind("cn=") + 3)) : name;
+            continue;
+        }
+        if (!body.empty()) {
+            written[name] = {
+                {0, true, {UnicodeProperty(PR_SUBJECT_W, switchSubject), UnicodeProperty(PR_BODY_W, body)}}};
+        }
+        body.clear();
+        started += line.rfind(start, 0) == 0 ? line.substr(start.size(), line.size() - start.size() - 1) + "\n" : "";
+        if (line == "Error: Korvel start failed") {
+            started.erase(started.rfind('\n', started.size() - 2) + 1);
+        }
+    }
+    const std::vector<MapiDouble::Mailbox> left = MapiState().LoadMailboxes();
+    ASSERT_EQ(seeded.size(), left.size());
+    for (size_t index = 0; index < left.size(); ++index) {
+        const auto shown = written.find(left[index].Name);
+        EXPECT_EQ(MapiDouble::FormatMessages(shown == written.end() ? seeded[index].Messages : shown->second),
+                  MapiDouble::FormatMessages(left[index].Messages))
+            << ToNarrow(left[index].Name) << "'s messages";
+    }
+    EXPECT_EQ(started, Shown(ReadBytes(korvel / L"commands.txt"))) << "the child's command lines";
+    EXPECT_EQ(profilesLeft, MapiState().LoadProfiles().size()) << "profiles left behind";
     ExpectNoLeaks();
 }
 

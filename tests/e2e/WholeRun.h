@@ -20,6 +20,8 @@ std::vector<std::wstring> Sources(const std::vector<std::wstring>& names);
 // What the loader prints for a file with nothing usable in it, and how a run that made no profile ends.
 extern const char nothingConfigured[];
 extern const char noProfiles[];
+// The subject every switch message carries.
+extern const wchar_t switchSubject[];
 
 // The fixture's domain controller by the domain's NetBIOS name, which Wine's provider takes as the NTLM domain
 // of a secure bind; "FABRIKAM:PORT" of one of the fixture's servers that stop answering ("silent", "stall").
@@ -29,12 +31,12 @@ std::wstring DirectoryServer(const std::wstring& relay);
 extern const char servicePassword[]; // as the encrypt mode stores it
 std::string DirectoryKeys(const std::string& server, const std::string& storedPassword = servicePassword);
 
-// A configuration as an administrator writes it.
+// A configuration as an administrator writes it, blanks and letter case as they come.
 struct Configuration {
-    std::string Settings = "SrcExchServer=SRCEX01\nKorvelCmdLine=-ini \"Switch.ini\" -Log \"C:\\Logs\\upd.log\"\n";
+    std::string Settings = "SrcExchServer = SRCEX01 \nKorvelCmdLine=-ini \"Switch.ini\" -Log \"D:\\pre-undo.log\"\n";
     std::vector<std::wstring> Mailboxes;
     std::string Directory; // empty: the fixture's domain controller and service account
-    std::string SwitchMessage = "TargetServer=TGTEX01\nVersion=v4\n";
+    std::string SwitchMessage = "TargetServer=TGTEX01\nversion=v4\n";
 
     std::string Text() const;
 };
@@ -64,9 +66,12 @@ protected:
     std::string ChildRuns(const std::string& profiles, const std::string& shown = "0",
                           const std::string& cleanupShown = "0") const;
 
-    // No MAPI object, buffer or misuse and no directory object left; with ExpectNothingLeftBehind, no profile.
+    // All the last run left against `transcript`, the one expected of it: each mailbox whose switch message it shows
+    // holds that message alone, hidden and whole, every other what it was seeded with; the child was started with
+    // each command line it shows, and no other; `profilesLeft` profiles are left; and nothing leaked.
+    void ExpectWorld(const std::string& transcript, size_t profilesLeft = 0);
+    // No MAPI object, buffer or misuse and no directory object left.
     void ExpectNoLeaks() const;
-    void ExpectNothingLeftBehind() const;
 
     MapiDouble::CStateDirectory MapiState() const { return MapiDouble::CStateDirectory(mapi.Path()); }
 
@@ -77,7 +82,10 @@ protected:
     TestSupport::ToolRun last;
 
 private:
+    std::string Shown(const std::string& text) const; // each profile name as "{profile-N}"
+
     mutable std::vector<std::string> profileNames;
+    std::vector<MapiDouble::Mailbox> seeded; // as the last run found them
 };
 
 } // namespace E2e

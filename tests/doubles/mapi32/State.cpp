@@ -180,6 +180,13 @@ std::vector<Mailbox> ParseMailboxes(const std::string& text)
     return mailboxes;
 }
 
+std::string FormatMessage(const Message& message)
+{
+    Block block{"message", {{"id", std::to_string(message.Id)}, {"associated", message.Associated ? "1" : "0"}}};
+    WriteProperties(block, message.Props);
+    return FormatBlock(block);
+}
+
 // A mailbox and its messages, as blocks.
 std::string FormatMailbox(const Mailbox& mailbox)
 {
@@ -197,10 +204,7 @@ std::string FormatMailbox(const Mailbox& mailbox)
     block.Add("next", std::to_string(mailbox.NextId));
     std::string text = FormatBlock(block);
     for (const Message& message : mailbox.Messages) {
-        Block messageBlock{"message",
-                           {{"id", std::to_string(message.Id)}, {"associated", message.Associated ? "1" : "0"}}};
-        WriteProperties(messageBlock, message.Props);
-        text += "\n" + FormatBlock(messageBlock);
+        text += "\n" + FormatMessage(message);
     }
     return text;
 }
@@ -627,6 +631,16 @@ void CCallLog::Close()
     }
     file = INVALID_HANDLE_VALUE;
     path.clear();
+}
+
+std::string FormatMessages(std::vector<Message> messages)
+{
+    std::string text;
+    for (Message& message : messages) {
+        message.Id = 0;
+        text += FormatMessage(message) + "\n";
+    }
+    return text;
 }
 
 } // namespace MapiDouble

@@ -139,6 +139,9 @@ private:
     HANDLE file = INVALID_HANDLE_VALUE;
 };
 
+// Messages as the state file holds them but for their ids, which the double assigns: a world's messages to compare.
+std::string FormatMessages(std::vector<Message> messages);
+
 // Wide text as UTF-8 with "\" and line ends escaped, so that no value spans lines.
 std::string EscapeWide(const std::wstring& text);
 // Text conversions in the ANSI code page, as MAPI does them for its narrow interfaces.
