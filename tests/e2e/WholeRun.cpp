@@ -4,6 +4,7 @@
 
 #include <mapitags.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -18,8 +19,9 @@ const char nothingConfigured[] = "Error: No parameters found in section Settings
                                  "Error: No parameters found in section AD\r\n"
                                  "Error: No parameters found in section SwitchMessage\r\n"
                                  "Error: Incorrect format of section \"SrcExchServer\" in ini-file\r\n";
-const char noProfiles[] = "Info: Create profiles and check the switch message. \r\n"
-                          "No profiles to update were found!\r\nCompleted with exitCode = 64\r\n";
+const char pass[] = "Info: Create profiles and check the switch message. \r\n";
+const std::string noProfiles =
+    pass + std::string("No profiles to update were found!\r\nCompleted with exitCode = 64\r\n");
 
 const wchar_t switchSubject[] = L"{0E85BD11-6D96-48dd-B20A-DF8108F272D7}";
 
@@ -35,11 +37,18 @@ std::wstring Target(const std::wstring& name)
 
 std::vector<std::wstring> Sources(const std::vector<std::wstring>& names)
 {
-    std::vector<std::wstring> lines;
-    for (const std::wstring& name : names) {
-        lines.push_back(Source(name));
-    }
+    std::vector<std::wstring> lines(names.size());
+    std::transform(names.begin(), names.end(), lines.begin(), Source);
     return lines;
+}
+
+std::vector<std::wstring> Bulk(int first, int count)
+{
+    std::vector<std::wstring> names;
+    for (int number = first; number < first + count; ++number) {
+        names.push_back(L"bulk" + std::to_wstring(10000 + number).substr(1));
+    }
+    return names;
 }
 
 const char domainController[] = "FABRIKAM";
@@ -71,10 +80,8 @@ std::string Configuration::Text() const
 void WholeRun::SetUp()
 {
     CopyInto(GetProgramDirectory() + L"\\Brisklet.exe", tool.Path());
-    for (const wchar_t* double_ : {L"MAPI32.dll", L"KorvelEngine.exe"}) {
-        CopyInto(DoublesDirectory() + L"\\" + double_, tool.Path());
-    }
-    MapiState().SaveMailboxes({});
+    CopyInto(DoublesDirectory() + L"\\MAPI32.dll", tool.Path());
+    StartAfresh();
 }
 
 void WholeRun::TearDown()
@@ -86,12 +93,7 @@ void WholeRun::TearDown()
     }
 }
 
-void WholeRun::Write(const Configuration& configuration)
-{
-    WriteBytes(tool / L"Switch.ini", configuration.Text());
-}
-
-void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources)
+void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources, const std::vector<MapiDouble::Message>& messages)
 {
     std::vector<MapiDouble::Mailbox> mailboxes = MapiState().LoadMailboxes();
     for (const std::wstring& source : sources) {
@@ -99,6 +101,7 @@ void WholeRun::SeedMailboxes(const std::vector<std::wstring>& sources)
         mailbox.Server = L"SRCEX01";
         mailbox.Dn = source;
         mailbox.Name = source.substr(source.rfind(L'=') + 1);
+        mailbox.Messages = messages;
         mailboxes.push_back(mailbox);
     }
     MapiState().SaveMailboxes(mailboxes);
@@ -125,11 +128,6 @@ ToolRun WholeRun::Run(const std::vector<std::wstring>& arguments, RunOptions opt
     return last;
 }
 
-std::string WholeRun::Transcript() const
-{
-    return Shown(last.Output);
-}
-
 std::string WholeRun::Shown(const std::string& text) const
 {
     static const std::regex generatedName("\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}");
@@ -153,12 +151,12 @@ std::string WholeRun::Connected() const
     return "Info: Connect to the Active Directory server '" + std::string(domainController) + "' using LDAP.\r\n";
 }
 
-std::string WholeRun::Created(int profile, const std::wstring& name)
+std::string WholeRun::Created(int profile, const std::wstring& name, const std::string& server, const char* how)
 {
     const std::string shown = "{profile-" + std::to_string(profile) + "}";
-    return "Info: Switch message is created for profile " + shown + "\r\nInfo: Switch message content for profile " +
-           shown + " is \r\n[ZPH 4.0]\r\nTargetServer=TGTEX01\r\nTargetMailboxDN=" + ToNarrow(Target(name)) +
-           "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
+    return "Info: Switch message is " + std::string(how) + " for profile " + shown +
+           "\r\nInfo: Switch message content for profile " + shown + " is \r\n[ZPH 4.0]\r\nTargetServer=" + server +
+           "\r\nTargetMailboxDN=" + ToNarrow(Target(name)) + "\r\nMBMatchKeyTag=X500\r\nPFMatchKeyTag=X500\r\n";
 }
 
 std::string WholeRun::ChildRuns(const std::string& profiles, const std::string& shown,
@@ -174,6 +172,7 @@ std::string WholeRun::ChildRuns(const std::string& profiles, const std::string& 
 
 void WholeRun::ExpectWorld(const std::string& transcript, size_t profilesLeft)
 {
+    EXPECT_EQ(transcript, Transcript());
     // The messages shown, by the mailbox each one's TargetMailboxDN names last (a body is its "[ZPH" line and the
     // "Key=value" lines after it), and the command lines shown, but for one whose start failed.
     std::map<std::wstring, std::vector<MapiDouble::Message>> written;

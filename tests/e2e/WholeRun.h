@@ -16,10 +16,14 @@ namespace E2e {
 std::wstring Source(const std::wstring& name);
 std::wstring Target(const std::wstring& name);
 std::vector<std::wstring> Sources(const std::vector<std::wstring>& names);
+// `count` of the fixture's numbered accounts from `first`: "bulk" and four digits.
+std::vector<std::wstring> Bulk(int first, int count);
 
-// What the loader prints for a file with nothing usable in it, and how a run that made no profile ends.
+// What the loader prints for a file with nothing usable in it, how the mailbox pass begins, and how a run that made
+// no profile ends.
 extern const char nothingConfigured[];
-extern const char noProfiles[];
+extern const char pass[];
+extern const std::string noProfiles;
 // The subject every switch message carries.
 extern const wchar_t switchSubject[];
 
@@ -47,9 +51,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    void Write(const Configuration& configuration);
-    // Gives each source line a mailbox on the source server in the MAPI double's world.
-    void SeedMailboxes(const std::vector<std::wstring>& sources);
+    void Write(const Configuration& config) { TestSupport::WriteBytes(tool / L"Switch.ini", config.Text()); }
+    // Gives each source line a mailbox on the source server in the MAPI double's world, holding `messages`.
+    void SeedMailboxes(const std::vector<std::wstring>& sources, const std::vector<MapiDouble::Message>& messages = {});
     // Empties the doubles' worlds, steering and records and puts back the doubles SetUp chose, so that one test
     // can run case after case.
     void StartAfresh();
@@ -58,19 +62,20 @@ protected:
                              TestSupport::RunOptions options = {});
 
     // The transcript, each profile name shown as "{profile-N}" in order of appearance.
-    std::string Transcript() const;
-    // Transcript lines: the domain controller bound; the default switch message made; the child's two runs over a
-    // profile list (" \"{profile-1}\" ...") with the default KorvelCmdLine.
+    std::string Transcript() const { return Shown(last.Output); }
+    // Transcript lines: the domain controller bound; the v4 switch message made (or "recreated") for `server`; the
+    // child's two runs over a profile list (" \"{profile-1}\" ...") with the default KorvelCmdLine.
     std::string Connected() const;
-    static std::string Created(int profile, const std::wstring& name);
+    static std::string Created(int profile, const std::wstring& name, const std::string& server = "TGTEX01",
+                               const char* how = "created");
     std::string ChildRuns(const std::string& profiles, const std::string& shown = "0",
                           const std::string& cleanupShown = "0") const;
 
-    // All the last run left against `transcript`, the one expected of it: each mailbox whose switch message it shows
-    // holds that message alone, hidden and whole, every other what it was seeded with; the child was started with
-    // each command line it shows, and no other; `profilesLeft` profiles are left; and nothing leaked.
+    // All the last run left against `transcript`, the one expected of it: the transcript itself; each mailbox whose
+    // switch message it shows holds that message alone, hidden and whole, every other what it was seeded with; the
+    // child was started with each command line it shows, and no other; `profilesLeft` profiles are left; and no MAPI
+    // object, buffer or misuse and no directory object is left.
     void ExpectWorld(const std::string& transcript, size_t profilesLeft = 0);
-    // No MAPI object, buffer or misuse and no directory object left.
     void ExpectNoLeaks() const;
 
     MapiDouble::CStateDirectory MapiState() const { return MapiDouble::CStateDirectory(mapi.Path()); }

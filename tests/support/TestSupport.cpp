@@ -17,8 +17,7 @@ TempDir::TempDir(const std::wstring& nameHint)
     static int made = 0;
     path = (fs::temp_directory_path() / (nameHint + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                          std::to_wstring(++made))).wstring();
-    fs::remove_all(path);
-    fs::create_directory(path);
+    Empty();
 }
 
 TempDir::~TempDir()
