@@ -45,7 +45,7 @@ struct Row {
     std::string transcript;
     std::string childCodes = "0\n";
     std::function<void()> arrange = [] {}; // anything else the case needs first
-    size_t profilesLeft = 0;                 // profiles whose deletion MAPI refused
+    size_t profilesLeft = 0;               // profiles whose deletion MAPI refused
     TestSupport::RunOptions options = {};
     std::vector<std::wstring> world = {L"room.oslo", L"reception"}; // mailboxes of the MAPI world
 };
@@ -178,14 +178,14 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         rows.push_back(refused(value, "ParallelMailboxes", ini));
     }
     // KorvelCmdLine refused for a switch of the tool's own, in any spelling, or for quotes that do not close ("").
-    for (const auto& [line, refused] : std::vector<std::pair<std::string, std::string>>{
+    for (const auto& [korvelCmdLine, shown] : std::vector<std::pair<std::string, std::string>>{
              {"-ini x.ini -UNDOALL", "-UndoAll"}, {"/?", "/?"}, {"-Log \"C:\\Logs\\\"", ""},
              {"-ini \"Switch.ini -Log x", ""}, {"-ini \"a b", ""}, {"-\"Profiles\" x", "-Profiles"},
              {"/cleanup", "/Cleanup"}, {"-undo", "-Undo"}}) {
-        const std::string error = refused.empty() ? "The quotes in KorvelCmdLine do not close"
-                                                  : "Cannot use parameters '" + refused + "' in KorvelCmdLine";
+        const std::string error = shown.empty() ? "The quotes in KorvelCmdLine do not close"
+                                                : "Cannot use parameters '" + shown + "' in KorvelCmdLine";
         rows.push_back({"refused", Ini({L"room.oslo"}, Configuration().SwitchMessage,
-                                       "SrcExchServer=SRCEX01\nKorvelCmdLine=" + line + "\n"),
+                                       "SrcExchServer=SRCEX01\nKorvelCmdLine=" + korvelCmdLine + "\n"),
                         128, "Error: " + error + "\r\nInvalid command line!\r\n" + Completed(128)});
     }
     for (const Row& row : rows) {
