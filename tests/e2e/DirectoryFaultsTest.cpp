@@ -1,7 +1,6 @@
-// The directory phase of whole runs: which objects the tool binds, what it asks, which target it takes from the
-// rows, and how each failure of the directory stops the load. Every run leaves nothing behind. The fixture's DCs
-// are bound through Wine's own provider; through the activeds double only where a run steers ADSI or binds a
-// global catalogue, which Wine lacks.
+// The directory phase of whole runs: what the tool binds and asks, the target it takes from the rows, and how each
+// failure stops the load. The fixture's DCs are bound through Wine's own provider; through the activeds double only
+// where a run steers ADSI or binds a global catalogue, which Wine lacks.
 #include "e2e/WholeRun.h"
 
 #include <regex>
@@ -41,8 +40,7 @@ std::string WithServer(const std::string& text, const std::string& server)
     return std::regex_replace(text, std::regex("@"), server); // no server name holds a '$'
 }
 
-// The searches a run over `lines` asks through the activeds double: each value once, in its first line's spelling,
-// 250 to a search.
+// The searches a run over `lines` asks the activeds double: each value once, in its first spelling, 250 a search.
 std::string Searches(const std::vector<std::wstring>& lines)
 {
     const std::string start = "ExecuteSearch filter=(&(objectClass=user)(|";
@@ -121,8 +119,8 @@ TEST_F(DirectoryFaults, BindsWhatTheRootNamesAndTakesEachLinesTargetOrWarns)
          connect + "Error: Cannot convert IDirectorySearch to IDirectoryObject. Error = 80004002\r\n" +
              "Error:  Cannot get information from @\r\n",
          {}, catalogueBinds},
-        // The last X500 address: beamer.pool has an older one first; room.tromso's value is stored with a trailing
-        // blank, which the server's matching ignores; accounts in two OUs.
+        // The last X500 address, its prefix in any case (beamer.pool's older one is first); room.tromso's is
+        // stored with a trailing blank, which the server's matching ignores; accounts in two OUs.
         {"targets", dc, {L"beamer.pool", L"room.tromso", L"j\u00fcrgen.m\u00fcller"}, "", connect,
          {L"beamer.pool", L"j\u00fcrgen.m\u00fcller", L"room.tromso"}},
         // An empty X500 address, none, no proxyAddresses at all, no account, one held by a restored copy too, one
@@ -136,9 +134,8 @@ TEST_F(DirectoryFaults, BindsWhatTheRootNamesAndTakesEachLinesTargetOrWarns)
         {"column not set", dc, oslo, "fail GetColumn 2 0x80005010\n", connect + NoTarget(L"room.oslo")},
         {"every text type", dc, two, "value-type 1 1\nvalue-type 2 2\nvalue-type 3 4\nvalue-type 4 3\n", connect,
          two},
-        // 601 distinct values take three paged searches with a time limit and no referral chasing, a line equal to
-        // the first but for case none; the rows after a page the server ends inside the first (ERROR_MORE_DATA
-        // pending) still count.
+        // 601 values take three paged searches (a time limit, no referrals), a line equal to the first but for case
+        // none; rows after a page the server ends inside the first (ERROR_MORE_DATA pending) still count.
         {"601 values", dc, bulkLines, "more-data 100\n", connect + NoTarget(L"nobody"), bulk,
          "SetSearchPreference scope=2 pagesize=500 timeout=60 referrals=0\nExecuteSearch "},
         // The same lines from a server that answers the binds and the first search, and then nothing: a minute.
@@ -163,7 +160,9 @@ TEST_F(DirectoryFaults, EachDirectoryFailureStopsTheLoad)
     }
     for (const std::string& server : {std::string("127.0.0.1:1"), std::string("dc01.nowhere.invalid"),
                                       std::string(), ToNarrow(DirectoryServer(L"silent"))}) {
+        const ULONGLONG started = ::GetTickCount64();
         RunCase({server, server, two, "", stopped});
+        EXPECT_EQ(server.rfind(dc + ":", 0) == 0, ::GetTickCount64() - started >= 60000) << "its minute";
     }
 }
 

@@ -1,7 +1,6 @@
-// Every MAPI call and allocation of a whole run failed in turn, in both mailboxes at once as they are worked on
-// together (the double counts a fault's uses on each thread): each run prints what its failure calls for, keeps
-// only the profiles it reports, leaks nothing, misuses nothing, and leaves each mailbox its earlier switch message or
-// one new one whole.
+// Every MAPI call and allocation of a whole run failed in turn, in both mailboxes at once (the double counts a
+// fault's uses per thread): each run prints what its failure calls for, keeps only the profiles it reports, and
+// leaves each mailbox its earlier switch message or one new one whole.
 #include "e2e/WholeRun.h"
 
 #include <mapicode.h>
@@ -17,10 +16,9 @@ namespace {
 using namespace E2e;
 using MapiDouble::UnicodeProperty;
 
-// What a failure does, at the mailbox whose step makes the call: nothing; MAPI does not start; no profile is
-// begun; the profile is not made; the Exchange service fails; the switch message fails, before or after its
-// "recreated" line; the run stops out of memory, its profiles removed first; MAPI does not start again for the
-// clean-up; the clean-up reports this mailbox's profile as not deleted.
+// What a failure does, at the mailbox whose step makes the call: nothing; MAPI does not start; no profile is begun;
+// the profile is not made; the Exchange service fails; the switch message fails, before or after its "recreated"
+// line; the run stops out of memory, its profiles removed first; no MAPI for the clean-up; this profile is kept.
 enum Outcome { Unharmed, NoMapi, NoAdmin, NeverMade, Service, Switch, AfterRecreated, OutOfMemory, NoCleanup, Kept };
 
 // The calls of one mailbox's thread in order, for a mailbox with a switch message to recreate, by what their
@@ -43,8 +41,7 @@ const std::pair<Outcome, const char*> mailboxSteps[] = {
     {Unharmed, "IMAPISession::Logoff MAPIUninitialize"},
 };
 
-// One case: the double's fault (no call: the world alone makes the case, its result what the run shows), what it
-// does, and the world.
+// A case: the double's fault (without a call, its result is what the world alone makes the run show), its outcome.
 constexpr size_t both = 2;
 
 struct Fault {
@@ -107,9 +104,8 @@ protected:
         }
         add(Unharmed, "MAPIUninitialize", mainUses);
 
-        // Worlds the sweep's own does not show: a second copy that differs in case, copies the run must leave,
-        // stores to choose among, a store that refuses a value, a deletion that only partly completes, and a
-        // search whose rows carry an error.
+        // Worlds the sweep's own does not show: a second copy differing in case, copies to keep, stores to choose
+        // among, a store refusing a value, a deletion that only partly completes, and a search whose rows err.
         using Mailbox = MapiDouble::Mailbox;
         const auto twoCopies = [](Mailbox& box) {
             box.Messages.push_back(
@@ -128,8 +124,7 @@ protected:
              twoCopies},
             {{L"IMAPITable::QueryRows", MAPI_E_NOT_ENOUGH_MEMORY, 3, L"", L"", L"", PR_SUBJECT_W}, Switch},
         });
-        // An allocation shows in the record only when refused: the reference run, one mailbox at a time, counts them
-        // without refusing one.
+        // Allocations show in the record only when refused: the reference run (one mailbox at a time) counts them.
         RunCase({{L"MAPIAllocateBuffer", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}},
                 {{L"MAPIAllocateMore", MAPI_E_NOT_ENOUGH_MEMORY, 1000000}}, false, "ParallelMailboxes=1\n");
         EXPECT_EQ((std::vector<ULONG>{2 * mailboxUses["MAPIAllocateMore"], 2 * mailboxUses["MAPIAllocateBuffer"]}),
@@ -214,9 +209,13 @@ TEST_F(MapiFaultSweep, EveryCallAndAllocationAndEveryWorld)
         RunCase(fault);
     }
     // A failed mailbox whose profile cannot be deleted either leaves it to the clean-up alone.
-    const MapiDouble::Fault refusedDeletion{L"IProfAdmin::DeleteProfile", MAPI_E_NETWORK_ERROR, 1};
-    RunCase({{L"IProfAdmin::AdminServices", MAPI_E_NETWORK_ERROR, 1}, Service}, {refusedDeletion}, true);
-    RunCase({{L"MAPILogonEx", MAPI_E_NETWORK_ERROR, 1}, Switch}, {refusedDeletion}, true);
+    const HRESULT lost = MAPI_E_NETWORK_ERROR;
+    const MapiDouble::Fault refusedDeletion{L"IProfAdmin::DeleteProfile", lost, 1};
+    RunCase({{L"IProfAdmin::AdminServices", lost, 1}, Service}, {refusedDeletion}, true);
+    RunCase({{L"MAPILogonEx", lost, 1}, Switch}, {refusedDeletion}, true);
+    // A repair refused once is made again; a reading that fails after a failed save leaves the mailbox failed.
+    RunCase({{L"IMAPIFolder::DeleteMessages", lost, 1}, AfterRecreated}, {{L"IMAPIFolder::DeleteMessages", lost, 2}});
+    RunCase({{L"IMessage::SaveChanges", lost, 1}, AfterRecreated}, {{L"IMAPIFolder::GetContentsTable", lost, 2}});
 }
 
 } // namespace

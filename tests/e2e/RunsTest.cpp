@@ -1,5 +1,4 @@
-// Whole runs of the tool, one row a scenario: the configuration file, the MAPI world and the child's exit codes
-// in; the transcript, the exit code and a world with nothing left behind out.
+// Whole runs, one row a scenario: the configuration, MAPI world and child's exit codes in; all the run left out.
 #include "e2e/WholeRun.h"
 
 #include "errors/Handle.h"
@@ -15,7 +14,8 @@ using namespace E2e;
 using TestSupport::ReadBytes;
 using TestSupport::WriteBytes;
 
-const std::string both = " \"{profile-1}\" \"{profile-2}\"";
+const std::string one = " \"{profile-1}\"";
+const std::string both = one + " \"{profile-2}\"";
 // "secret" as a fresh process of the tool enciphers it (tests/fixtures/cipher/make_vectors.py).
 const char secret[] = "6E660FDAEB66FC561E7AD6C67D797BED6E3A0790122033AF";
 
@@ -85,7 +85,7 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
     auto recreated = [&](const std::string& body) {
         return Connected() + pass + "Info: Switch message is recreated for profile {profile-1}\r\n" +
                "Info: Switch message content for profile {profile-1} is \r\n" + body + "\r\n" +
-               ChildRuns(" \"{profile-1}\"") + Completed(0);
+               ChildRuns(one) + Completed(0);
     };
     auto message = [](const std::string& lines) {
         return Ini({L"reception"}, "TargetServer=TGTEX01\nRecreateSwitchMsg=1\nTargetProxyServer=P\nDomainName=D\n"
@@ -106,6 +106,9 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         text = L"\xFEFF" + text.replace(text.find(from), from.size(), to);
         return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
     };
+    // [SwitchMessage] of 65,533 characters, each line with the NUL that ends it where the platform returns it.
+    const std::string notes = Configuration().SwitchMessage + "Notes=" + std::string(65494, 'n');
+    const std::string oslo = Connected() + pass + Created(1, L"room.oslo") + ChildRuns(one) + Completed(0);
     const std::wstring cyrillic = L"\x043F\x0435\x0440\x0435\x0433\x043E\x0432\x043E\x0440\x043D\x0430\x044F";
     const std::wstring umlauts = L"j\x00FCrgen.m\x00FCller";
     std::vector<Row> rows = {
@@ -121,13 +124,13 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
              Configuration().Settings + "ParallelMailboxes=16\n"),
          0,
          Connected() + pass + Created(1, L"reception") + Created(2, L"room.oslo") + ChildRuns(both) + Completed(0)},
-        {"Office365 yes", message("Version=ZPH V6 after V4\nOffice365=yes\n"), 0, recreated(v6 + "\r\nOffice365=1")},
+        {"Office365 yes", message("Version=ZPH V6 after V4\nOffice365=yes,no\n"), 0, recreated(v6 + "\r\nOffice365=1")},
         {"Office365 No", message("Version=v6\nOffice365=No\n"), 0,
          recreated(v6 + "\r\nOffice365=0\r\nIsMAPIEncryptionRequired=-1" + domain)},
         {"v5 with both tags as given",
-         message("Version=v5\nMBMatchKeyTag=EX\nPFMatchKeyTag=SMTP\nIsMAPIEncryptionRequired=No\n"), 0,
+         message("Version=v5\nMBMatchKeyTag=EX\nPFMatchKeyTag=SMTP\nIsMAPIEncryptionRequired=yes\n"), 0,
          recreated("[ZPH 5.0]\r\n" + target + "\r\nMBMatchKeyTag=EX\r\nPFMatchKeyTag=SMTP\r\n" +
-                   "IsMAPIEncryptionRequired=0" + domain)},
+                   "IsMAPIEncryptionRequired=1" + domain)},
         {"v1 keeps the tags", message("Version=v1\nMBMatchKeyTag=EX\n"), 0, recreated("[ZPH 1.0]\r\n" + target)},
         refused("v7", "Version", message("Version=v7\n")),
         refused("V5.0", "Version", message("Version=V5.0\nMBMatchKeyTag=EX\nPFMatchKeyTag=EX\n")),
@@ -140,12 +143,11 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
          "Error: Cannot decrypt password \"EE0709C74470810E\"\r\n" + noProfiles},
         {"the wrong password", WithPassword(secret), 64,
          Connected() + "Error:  Cannot get information from " + domainController + "\r\n" + noProfiles},
-        {"a mailbox line of 100,000 characters", Ini({L"room.oslo", std::wstring(100000, L'x')}), 64, CannotLoad()},
-        {"a section of 750 mailbox lines", Ini(Bulk(1000, 750)), 64, CannotLoad()},
+        {"a section of 65,533 characters", Ini({L"room.oslo"}, notes), 0, oslo},
+        {"a section of 65,534 characters", Ini({L"room.oslo"}, notes + "n"), 64, CannotLoad()},
         {"sections and keys twice: the first counts",
          Ini({L"room.oslo"}, "TargetServer=TGTEX01\ntargetserver=TGTEX99\nVersion=v4\n") + "[Mailboxes]\n" +
-             ToNarrow(Source(L"reception")) + "\n[Settings]\nSrcExchServer=ELSEWHERE\n",
-         0, Connected() + pass + Created(1, L"room.oslo") + ChildRuns(" \"{profile-1}\"") + Completed(0)},
+             ToNarrow(Source(L"reception")) + "\n[Settings]\nSrcExchServer=ELSEWHERE\n", 0, oslo},
         {"Notepad's Unicode",
          notepad(ToWide(Ini({L"room.oslo"})), L"[AD]",
                  Source(umlauts) + L"\n" + Source(cyrillic) + L"\n" + Source(L"r\x0101um") + L"\n[AD]"),
@@ -157,8 +159,8 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
         // A server beyond the ANSI code page.
         refused(ToNarrow(L"SRC\x0112X01"), "SrcExchServer",
                 notepad(ToWide(Ini({L"room.oslo"})), L"SRCEX01", L"SRC\x0112X01")),
-        {"RecreateSwitchMsg not 1", Ini({L"room.oslo"}, "TargetServer=T\nVersion=v4\nRecreateSwitchMsg=yes\n"), 0,
-         Connected() + pass + ChildRuns(" \"{profile-1}\"") + Completed(0), "0\n", earlier},
+        {"RecreateSwitchMsg not 1", Ini({L"room.oslo"}, "TargetServer=T\nVersion=v4\nRecreateSwitchMsg=01\n"), 0,
+         Connected() + pass + ChildRuns(one) + Completed(0), "0\n", earlier},
         {"v6 without Office365", Ini({L"room.oslo"}, "TargetServer=T\nVersion=v6\n"), 64,
          "Info: Need to specify the parameter: \"Office365\" in ini-file\r\n" + noProfiles},
         {"v5 without two domain keys", Ini({L"room.oslo"}, "TargetServer=T\nVersion=v5\nDomainName=D\n"), 64,
@@ -166,13 +168,13 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
          "parameters: \"DomainName\", \"DomainControllers\", \"ExchangeServers\" in ini-file\r\n" + noProfiles},
     };
     // Each required key's line taken out, whatever the case of its first letter there.
-    for (const std::string key : {"DCName", "DCAccount", "DCPassword", "TargetServer", "Version"}) {
-        std::string ini = Ini();
+    for (std::string key : {"DCName", "DCAccount", "DCPassword", "TargetServer", "Version", "TargetProxyServer"}) {
+        std::string ini = Ini({L"room.oslo"}, "TargetServer=T\nversion=v6\nOffice365=yes\nTargetProxyServer=P\n");
         const size_t at = ini.find(key.substr(1) + "=") - 1;
         rows.push_back({"missing", ini.erase(at, ini.find('\n', at) + 1 - at), 64,
                         "Error: Incorrect format of section \"" + key + "\" in ini-file\r\n" + noProfiles});
     }
-    for (const char* value : {"0", "17", "4x"}) {
+    for (const char* value : {"0", "17", "4x", ""}) {
         const std::string ini = Ini({L"room.oslo"}, Configuration().SwitchMessage,
                                     Configuration().Settings + "ParallelMailboxes=" + value + "\n");
         rows.push_back(refused(value, "ParallelMailboxes", ini));
@@ -181,7 +183,7 @@ TEST_F(Runs, ConfigurationsAreTakenAsTheyAreWritten)
     for (const auto& [korvelCmdLine, shown] : std::vector<std::pair<std::string, std::string>>{
              {"-ini x.ini -UNDOALL", "-UndoAll"}, {"/?", "/?"}, {"-Log \"C:\\Logs\\\"", ""},
              {"-ini \"Switch.ini -Log x", ""}, {"-ini \"a b", ""}, {"-\"Profiles\" x", "-Profiles"},
-             {"/cleanup", "/Cleanup"}, {"-undo", "-Undo"}}) {
+             {"/cleanup", "/Cleanup"}, {"-undo", "-Undo"}, {"/Profiles x", "/Profiles"}}) {
         const std::string error = shown.empty() ? "The quotes in KorvelCmdLine do not close"
                                                 : "Cannot use parameters '" + shown + "' in KorvelCmdLine";
         rows.push_back({"refused", Ini({L"room.oslo"}, Configuration().SwitchMessage,
@@ -199,15 +201,13 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
 {
     const std::vector<std::wstring> rooms = {L"room.oslo", L"beamer.pool", L"reception"};
     const std::string three = Ini(rooms);
-    const std::string oneAtATime = Ini(rooms, Configuration().SwitchMessage,
-                                       Configuration().Settings + "ParallelMailboxes=1\n");
     const std::string made = Connected() + pass + Failed(L"beamer.pool") + Created(1, L"reception") +
                              Created(2, L"room.oslo");
+    const std::string ran = ChildRuns(both, "3");
     const std::string left = "Error: Cannot delete a profile for mailbox = " + ToNarrow(Source(L"reception")) + "\r\n";
     const std::string start = "Info: Start Korvel with the command line \"" + ToNarrow(tool.Path()) +
                               "\\KorvelEngine.exe\" ";
-    // The longest KorvelCmdLine the child can take with the three mailboxes' profiles: each a blank and a GUID in
-    // braces between quotes.
+    // The longest KorvelCmdLine the child takes with three profiles, each a blank and a quoted GUID in braces.
     const std::string longest(32766 - (start.size() - 41) - std::string(" -Profiles ").size() - 3 * 41, 'x');
     auto refuseDeletion = [this] {
         MapiState().SaveFaults({{L"IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS, 0, Source(L"reception")}});
@@ -251,8 +251,14 @@ TEST_F(Runs, ExitCodesAddUpWhatHappened)
         // Windows Installer has Outlook 2010 x64 registered; any other answer (a failed installation) goes on.
         {"Outlook x64", three, 0, "Error: Cannot support the architecture of Outlook 2010 x64\r\n", "0\n",
          [&] { outlook("0"); }, 0, msi},
-        {"no Outlook x64, one mailbox at a time", oneAtATime, 35, made + ChildRuns(both, "3") + Completed(35), "3\n0\n",
-         [&] { outlook("1603"); }, 0, msi},
+        {"no Outlook x64, one mailbox at a time, two failed",
+         Ini(rooms, Configuration().SwitchMessage, Configuration().Settings + "ParallelMailboxes=1\n"), 35,
+         Connected() + pass + Failed(L"beamer.pool") + Failed(L"reception") + Created(1, L"room.oslo") +
+             ChildRuns(one, "3") + Completed(35),
+         "3\n0\n", [&] { outlook("1603"); }, 0, msi, {L"room.oslo"}},
+        {"a child gone before its clean-up run", three, 35,
+         made + ran.substr(0, ran.rfind("Exit")) + "Error: Korvel -Cleanup work failed\r\n" + Completed(35),
+         "3\n", [this] { WriteBytes(korvel / L"gone.txt", ""); }},
         child("3\n0\n", "3", "0", 35),
         child("-5\n1\n", "-5", "1", 27),
         child("2147483647\n0\n", "2147483647", "0", -2147483617),
@@ -318,8 +324,7 @@ TEST_F(Runs, ArgumentsAndTheEncryptMode)
               ReadBytes(tool / L"Switch.ini"));
 }
 
-// Whatever ended the child, the clean-up pass still removes every profile; a run ended from outside keeps every
-// line of its transcript up to its last.
+// Whatever ends the child, the clean-up removes every profile; a run ended from outside keeps its transcript.
 TEST_F(Runs, ChildrenEndedFromOutside)
 {
     auto ending = [this](const char* what, int start, bool toolToo, DWORD exitCode, const std::string& runs) {
@@ -349,11 +354,11 @@ TEST_F(Runs, ChildrenEndedFromOutside)
     }
 }
 
-// Ctrl+C during the mailbox pass: the pass begins no further mailbox and finishes those it is at, the child is not
-// started and every profile made is removed.
+// Ctrl+C in the mailbox pass: no further mailbox begun, those in flight finished, no child, no profile left.
 TEST_F(Runs, AnInterruptedMailboxPassLeavesNothingBehind)
 {
     WriteBytes(tool / L"Switch.ini", Ini(Bulk(1000, 100)));
+    WriteBytes(mapi / L"server-delay-ms.txt", "5");
     SeedMailboxes(Sources(Bulk(1000, 100)));
     const TestSupport::RunOptions options{{}, true, [](DWORD tool, const std::wstring& output) {
         for (int waited = 0; ReadBytes(output).find("Info: Switch message is created") == std::string::npos;
@@ -370,7 +375,9 @@ TEST_F(Runs, AnInterruptedMailboxPassLeavesNothingBehind)
     const std::string interrupted = "Error: The run was interrupted; the profiles it made were removed.\r\n";
     EXPECT_EQ(last.Output.size() - interrupted.size(), last.Output.rfind(interrupted)) << "not the last line";
     EXPECT_EQ(std::string::npos, last.Output.find("bulk1099")) << "the pass did not stop";
-    ExpectWorld(Transcript()); // the child not started
+    EXPECT_EQ("", ReadBytes(korvel / L"commands.txt")) << "the child was started";
+    ExpectWorld(Transcript());
+    EXPECT_EQ(9u, MapiState().LoadAccounting().front().Threads) << "the pass's own thread and eight mailboxes'";
 }
 
 } // namespace

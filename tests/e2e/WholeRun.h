@@ -19,8 +19,7 @@ std::vector<std::wstring> Sources(const std::vector<std::wstring>& names);
 // `count` of the fixture's numbered accounts from `first`: "bulk" and four digits.
 std::vector<std::wstring> Bulk(int first, int count);
 
-// What the loader prints for a file with nothing usable in it, how the mailbox pass begins, and how a run that made
-// no profile ends.
+// What the loader prints for an empty file, how the mailbox pass begins, and how a run with no profile ends.
 extern const char nothingConfigured[];
 extern const char pass[];
 extern const std::string noProfiles;
@@ -54,8 +53,7 @@ protected:
     void Write(const Configuration& config) { TestSupport::WriteBytes(tool / L"Switch.ini", config.Text()); }
     // Gives each source line a mailbox on the source server in the MAPI double's world, holding `messages`.
     void SeedMailboxes(const std::vector<std::wstring>& sources, const std::vector<MapiDouble::Message>& messages = {});
-    // Empties the doubles' worlds, steering and records and puts back the doubles SetUp chose, so that one test
-    // can run case after case.
+    // Empties the doubles' worlds, steering and records and restores SetUp's doubles, for case after case.
     void StartAfresh();
 
     TestSupport::ToolRun Run(const std::vector<std::wstring>& arguments = {L"Switch.ini"},
@@ -71,10 +69,9 @@ protected:
     std::string ChildRuns(const std::string& profiles, const std::string& shown = "0",
                           const std::string& cleanupShown = "0") const;
 
-    // All the last run left against `transcript`, the one expected of it: the transcript itself; each mailbox whose
-    // switch message it shows holds that message alone, hidden and whole, every other what it was seeded with; the
-    // child was started with each command line it shows, and no other; `profilesLeft` profiles are left; and no MAPI
-    // object, buffer or misuse and no directory object is left.
+    // All the last run left against `transcript`, the one expected: the transcript; each mailbox it shows written
+    // holds that switch message alone, hidden and whole, every other what it was seeded with; the child started with
+    // each command line shown and no other; `profilesLeft` profiles; no MAPI object, buffer, misuse or ADSI object.
     void ExpectWorld(const std::string& transcript, size_t profilesLeft = 0);
     void ExpectNoLeaks() const;
 

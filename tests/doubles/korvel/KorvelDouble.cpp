@@ -6,6 +6,8 @@
 //                  32-bit value a Windows parent reads back (-5 is 0xFFFFFFFB)
 //   hang.txt       the starts to hold, by number (1 for the first), one a line: such a start writes its process
 //                  id to hanging.txt and waits until it is ended from outside
+//   gone.txt       present: the double moves its own file aside as it ends (to KorvelEngine.exe.gone), so that
+//                  a later start finds no KorvelEngine.exe
 #include <windows.h>
 
 #include <cstdio>
@@ -119,6 +121,11 @@ int main()
     const size_t earlierStarts = RecordStart(directory);
     if (IsHeld(directory, earlierStarts + 1)) {
         WaitToBeEnded(directory);
+    }
+    if (GetFileAttributesW((directory + L"\\gone.txt").c_str()) != INVALID_FILE_ATTRIBUTES) {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        MoveFileExW(self, (std::wstring(self) + L".gone").c_str(), MOVEFILE_REPLACE_EXISTING);
     }
     ExitProcess(SteeredExitCode(directory, earlierStarts));
 }

@@ -58,6 +58,7 @@ thread_local ULONG callDepth = 0;
 thread_local ULONG owedDelay = 0;
 
 ULONG threadsWithMapi = 0;
+ULONG mostThreadsWithMapi = 0;
 ULONG singleThreads = 0; // threads with MAPI initialised without MAPI_MULTITHREAD_NOTIFICATIONS
 
 // How often each fault of the steering file matched on each thread, by thread number.
@@ -109,6 +110,7 @@ void ThreadStartsMapi(ULONG flags)
     const CDoubleGuard guard(DoubleLock());
     ++Initializations();
     threadsWithMapi += threadInitializations++ == 0 ? 1 : 0;
+    mostThreadsWithMapi = std::max(mostThreadsWithMapi, threadsWithMapi);
     if ((flags & MAPI_MULTITHREAD_NOTIFICATIONS) == 0 && !threadSingle) {
         threadSingle = true;
         ++singleThreads;
@@ -160,6 +162,7 @@ Accounting TakeAccounting()
         accounting.Details.push_back("misuse " + misuse);
     }
     Misuses().clear();
+    accounting.Threads = std::exchange(mostThreadsWithMapi, 0);
     return accounting;
 }
 

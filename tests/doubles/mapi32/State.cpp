@@ -580,7 +580,8 @@ std::vector<Accounting> CStateDirectory::LoadAccounting() const
     std::vector<Accounting> records;
     for (const Block& block : ParseBlocks(ReadText(FilePath(AccountingFile)))) {
         records.push_back(
-            Accounting{block.Number("objects", 0), block.Number("buffers", 0), block.Number("misuses", 0), {}});
+            Accounting{block.Number("objects", 0), block.Number("buffers", 0), block.Number("misuses", 0),
+                       block.Number("threads", 0), {}});
     }
     return records;
 }
@@ -591,6 +592,7 @@ void CStateDirectory::AppendAccounting(const Accounting& accounting) const
     block.Add("objects", std::to_string(accounting.Objects));
     block.Add("buffers", std::to_string(accounting.Buffers));
     block.Add("misuses", std::to_string(accounting.Misuses));
+    block.Add("threads", std::to_string(accounting.Threads));
     for (const std::string& detail : accounting.Details) {
         const size_t space = detail.find(' ');
         block.Add(detail.substr(0, space), space == std::string::npos ? "" : detail.substr(space + 1));

@@ -75,6 +75,7 @@ struct Accounting {
     ULONG Objects = 0;
     ULONG Buffers = 0;
     ULONG Misuses = 0; // calls the MAPI reference forbids
+    ULONG Threads = 0; // the most threads that had MAPI started at once
     std::vector<std::string> Details; // one line per object, buffer and misuse
 };
 
