@@ -50,7 +50,7 @@ std::string ReadBytes(const std::wstring& path)
 
 void CopyInto(const std::wstring& source, const std::wstring& directory)
 {
-    fs::copy_file(source, fs::path(directory) / fs::path(source).filename(), fs::copy_options::overwrite_existing);
+    fs::copy_file(source, fs::path(directory) / fs::path(source).filename(), fs::copy_options::skip_existing);
 }
 
 std::wstring QuoteArgument(const std::wstring& argument)

@@ -30,7 +30,7 @@ std::wstring DoublesDirectory();
 
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path); // "" for a file that is not there
-void CopyInto(const std::wstring& source, const std::wstring& directory);
+void CopyInto(const std::wstring& source, const std::wstring& directory); // kept when there: its image may be held
 
 struct RunOptions {
     // Set in the test's own environment for the rest of the test: how the doubles find their steering.
