@@ -85,7 +85,7 @@ protected:
             expected += Created(static_cast<int>(index + 1), test.targets[index]);
             profiles += " \"{profile-" + std::to_string(index + 1) + "}\"";
         }
-        expected += test.targets.empty() ? "" : ChildRuns(profiles) + "Completed with exitCode = 0\r\n";
+        expected += test.targets.empty() ? "" : ChildRuns(profiles) + Completed(0);
         const std::string calls = TestSupport::ReadBytes(adsi / L"calls.txt");
         EXPECT_NE(std::string::npos, calls.find(WithServer(test.calls, test.server))) << calls;
         std::istringstream record(calls);

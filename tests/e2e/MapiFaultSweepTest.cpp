@@ -169,14 +169,14 @@ protected:
             cleanup += kept ? "Error: Cannot delete" + mailbox : "";
         }
         if (profiles.empty()) {
-            return {text + "No profiles to update were found!\r\n" + cleanup + "Completed with exitCode = 64\r\n", 64};
+            return {text + "No profiles to update were found!\r\n" + cleanup + Completed(64), 64};
         }
         text += ChildRuns(profiles);
         if (fault.outcome == NoCleanup) {
             return {text + "Error: Cannot load MAPIInitialize to remove the profiles" + code, 16};
         }
-        return {text + cleanup + "Completed with exitCode = " + (fault.outcome == Unharmed ? "0" : "32") + "\r\n",
-                fault.outcome == Unharmed ? 0 : 32};
+        const DWORD exitCode = fault.outcome == Unharmed ? 0 : 32;
+        return {text + cleanup + Completed(exitCode), exitCode};
     }
 
     // One case: a fresh world where each mailbox holds an earlier switch message to delete, one run, what it left.

@@ -19,11 +19,6 @@ const std::string both = one + " \"{profile-2}\"";
 // "secret" as a fresh process of the tool enciphers it (tests/fixtures/cipher/make_vectors.py).
 const char secret[] = "6E660FDAEB66FC561E7AD6C67D797BED6E3A0790122033AF";
 
-std::string Completed(long long code)
-{
-    return "Completed with exitCode = " + std::to_string(code) + "\r\n";
-}
-
 // A mailbox failed by its Exchange service with `code`, or without one before it got a profile.
 std::string Failed(const std::wstring& name, const std::string& code = "81002746")
 {

@@ -20,8 +20,13 @@ const char nothingConfigured[] = "Error: No parameters found in section Settings
                                  "Error: No parameters found in section SwitchMessage\r\n"
                                  "Error: Incorrect format of section \"SrcExchServer\" in ini-file\r\n";
 const char pass[] = "Info: Create profiles and check the switch message. \r\n";
-const std::string noProfiles =
-    pass + std::string("No profiles to update were found!\r\nCompleted with exitCode = 64\r\n");
+
+std::string Completed(long long exitCode)
+{
+    return "Completed with exitCode = " + std::to_string(exitCode) + "\r\n";
+}
+
+const std::string noProfiles = pass + std::string("No profiles to update were found!\r\n") + Completed(64);
 
 const wchar_t switchSubject[] = L"{0E85BD11-6D96-48dd-B20A-DF8108F272D7}";
 

@@ -19,10 +19,11 @@ std::vector<std::wstring> Sources(const std::vector<std::wstring>& names);
 // `count` of the fixture's numbered accounts from `first`: "bulk" and four digits.
 std::vector<std::wstring> Bulk(int first, int count);
 
-// What the loader prints for an empty file, how the mailbox pass begins, and how a run with no profile ends.
+// What the loader prints for an empty file, how the pass begins, how a run with no profile ends, a run's last line.
 extern const char nothingConfigured[];
 extern const char pass[];
 extern const std::string noProfiles;
+std::string Completed(long long exitCode);
 // The subject every switch message carries.
 extern const wchar_t switchSubject[];
 
